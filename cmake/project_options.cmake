@@ -1,0 +1,17 @@
+# Flags every unit of the project links through one INTERFACE target; nothing is set globally.
+add_library(project_options INTERFACE)
+target_compile_options(project_options INTERFACE
+  -Wall -Wextra -Werror -Wshadow -Wnon-virtual-dtor -Wpedantic
+  -fstack-protector-strong)
+target_compile_definitions(project_options INTERFACE
+  $<$<CONFIG:Release>:_FORTIFY_SOURCE=2>)
+if(AESSUITE_SANITIZE)
+  target_compile_options(project_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(project_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# The crypto and key code is also held to -Wconversion: a silent narrowing there corrupts data.
+add_library(strict_options INTERFACE)
+target_compile_options(strict_options INTERFACE -Wconversion -Wsign-conversion)
+target_link_libraries(strict_options INTERFACE project_options)

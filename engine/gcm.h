@@ -1,0 +1,50 @@
+// GCM (SP 800-38D) with a 96-bit IV, no additional data and a 128-bit tag; GHASH by 64 KiB of
+// per-byte-position tables. The key/IV job writes the tag in front of the ciphertext; the
+// sealed-file format runs the same core and keeps the tag in its header.
+#pragma once
+
+#include "engine/block.h"
+#include "engine/job.h"
+
+namespace engine {
+
+// X * H in GF(2^128), SP 800-38D Algorithm 1, bit by bit. Only used to build the tables.
+Block GfMul128(Block x, Block h);
+
+// Fills the tables from H (entry [j][b] = block with byte j = b, times H) and zeroes Y.
+void BuildGhashTables(Block h);
+
+// Y = (Y ^ block) * H.
+void GhashStep(Block block);
+
+// The GHASH accumulator Y.
+Block GhashValue();
+
+// The shared core: per-job state of one GCM pass over the job's blocks.
+struct GcmState {
+  Block counter;  // J0 with its low 32 bits stepped per block
+  Block tagMask;  // E(J0)
+};
+
+// Sets J0 = nonce || 00000001 in the job's IV buffer, computes H, the tables and E(J0).
+// The key must already be expanded in the forward form.
+GcmState GcmStart(CipherJob& job);
+
+// The block loop: keystream from the counter, XOR with ReadBlock's block, WriteBlock, GHASH over
+// the ciphertext (zero-filled beyond the tail in the final partial block). Stops early on
+// StopFlag.
+void GcmEncryptBlocks(CipherJob& job, GcmState& state);
+void GcmDecryptBlocks(CipherJob& job, GcmState& state);
+
+// GHASH over the length block (no additional data; `dataBytes` of ciphertext), XOR E(J0).
+Block GcmFinishTag(const GcmState& state, uint64_t dataBytes);
+
+// Key/IV job runs: tag in front. Encryption writes a zero placeholder, then the data, then the
+// tag at offset 0. Decryption reads the tag from offset 0, decrypts, and compares.
+void GcmEncryptRun(CipherJob& job);
+void GcmDecryptRun(CipherJob& job);
+
+// Wipes H's tables, the accumulator and the last tag mask.
+void WipeGcmState();
+
+}  // namespace engine

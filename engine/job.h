@@ -1,0 +1,169 @@
+// The file job: the job record, file preparation, and the chunked block flow every run uses.
+//
+// A run pulls 16-byte blocks with ReadBlock and pushes them with WriteBlock, exactly once each
+// per block and in that order. Both work in place in the one 256 KiB ChunkBuffer: one file read
+// and one file write per chunk, padding on the last block read, padding trimmed on the last
+// flush, progress counted per block written.
+#pragma once
+
+#include <stdint.h>
+
+#include <atomic>
+
+#include "engine/aes.h"
+#include "engine/block.h"
+#include "engine/file.h"
+#include "engine/status.h"
+
+namespace engine {
+
+enum class Direction : uint8_t { Encrypt = 0, Decrypt = 1 };
+
+// CipherMode codes; codes 3 and above are the padded modes.
+enum class CipherMode : uint8_t { Ctr = 0, Gcm = 1, Ofb = 2, Cfb = 3, Cbc = 4, Ecb = 5, Pcbc = 6 };
+
+inline bool IsPaddedMode(CipherMode mode) {
+  return static_cast<uint8_t>(mode) >= 3;
+}
+// CBC, ECB and PCBC decrypt with the inverse cipher; everything else runs forward only.
+inline bool UsesInverseCipher(CipherMode mode, Direction direction) {
+  return direction == Direction::Decrypt &&
+         (mode == CipherMode::Cbc || mode == CipherMode::Ecb || mode == CipherMode::Pcbc);
+}
+
+// What the job produces: a key/IV file job, a passphrase-sealed file, or pseudo-random bytes.
+enum class JobKind : uint8_t { KeyIv, Sealed, Prng };
+
+// Who runs the job. The one place the programs differ inside a job:
+//  Console: a read or write failure ends the run at once (nothing more is written, no tag);
+//           progress is reported only for sizes above 64 MiB.
+//  Window:  a failure raises StopFlag and IoError and the run ends at its next block test (an
+//           encryption still writes its tag); progress is always reported.
+enum class JobHost : uint8_t { Console, Window };
+
+constexpr uint32_t kChunkSize = 262144;                   // 256 KiB
+constexpr uint64_t kPrngBaseSize = 67108864;              // 64 MiB, shifted left by the index
+constexpr uint64_t kConsoleProgressThreshold = 67108864;  // strictly above shows progress
+constexpr uint64_t kMaxGcmEncryptBytes = 68719476704;     // (2^32 - 2) blocks of 16 bytes
+constexpr uint32_t kV1HeaderSize = 45;
+constexpr uint32_t kPathCapacity = 260;  // 259 characters and the terminating zero
+constexpr uint32_t kMaxPassphrase = 512;
+
+// StopFlag values.
+constexpr uint8_t kRunning = 0;
+constexpr uint8_t kStopRequested = 1;  // Abort, or an I/O failure
+constexpr uint8_t kWrongTag = 2;       // a decryption found a wrong authentication tag
+// IoError values.
+constexpr uint8_t kNoIoError = 0;
+constexpr uint8_t kReadFailed = 1;
+constexpr uint8_t kWriteFailed = 2;
+
+struct CipherJob;
+typedef void (*ProgressFunction)(const CipherJob& job, void* context);
+
+// CipherJob: one per job, filled by the front end, then prepared and run.
+struct CipherJob {
+  // What to do (the front end fills these).
+  JobHost host = JobHost::Console;
+  JobKind kind = JobKind::KeyIv;
+  Direction direction = Direction::Encrypt;
+  KeySize keySize = KeySize::Bits256;
+  CipherMode mode = CipherMode::Ctr;
+  uint8_t prngSizeIndex = 0;        // size = 64 MiB << index, 0 to 8
+  alignas(16) uint8_t iv[16] = {};  // GCM uses the first 12; its counter runs in bytes 12..15
+  alignas(16) uint8_t key[32] = {};
+  uint8_t passphrase[kMaxPassphrase] = {};
+  uint32_t passphraseLength = 0;
+  char inputPath[kPathCapacity] = {};
+  char outputPath[kPathCapacity] = {};
+  Disposition disposition = Disposition::CreateNew;
+  ProgressFunction onProgress = nullptr;  // called at each percent step
+  void* progressContext = nullptr;
+
+  // Files (PrepareJobFiles).
+  FileHandle input = kNoFile;
+  FileHandle output = kNoFile;
+  uint64_t totalSize = 0;  // input size, or the PRNG size; a sealed decryption drops its header
+  uint64_t blocksPerPercent = 0;  // BlocksPerPercent = total size / 1616 + 1
+
+  // Run state; every job starts from zero (ResetJobRunState).
+  uint64_t blocksRemaining = 0;     // 16-byte blocks still to be read
+  uint64_t inputRemaining = 0;      // input bytes still to be read
+  uint32_t tail = 0;                // total size modulo 16
+  uint64_t progressStep = 0;        // blocks per percent step; 0 when this job reports no progress
+  uint64_t progressCounter = 0;     // blocks written since the last percent step
+  std::atomic<uint8_t> percent{0};  // 0 to 100, read by the window thread
+  uint8_t lastBlock = 0;            // the block just read is the last one
+  uint32_t chunkOffset = 0;         // next block's offset in ChunkBuffer
+  uint32_t chunkByteCount = 0;      // bytes of the last read, changed by padding; next write's size
+
+  // Outcome.
+  JobStatus status = JobStatus::EncryptionComplete;  // the console's exit code
+  std::atomic<uint8_t> stopFlag{kRunning};           // StopFlag: written by Abort and the run
+  uint8_t ioError = kNoIoError;                      // IoError: written by the run only
+};
+
+// The one 256 KiB buffer through which all file data passes.
+extern uint8_t gChunkBuffer[kChunkSize];
+
+// Percent, last-block flag, chunk offset, counters, StopFlag and IoError back to 0.
+void ResetJobRunState(CipherJob& job);
+
+// Opens the input (unless PRNG), applies the size rules, refuses an output that is the input,
+// creates the output, tests the free space, truncates, computes BlocksPerPercent and resets the
+// run state. On failure: false, job.status set, everything opened closed again, and an output
+// created for the space test deleted.
+bool PrepareJobFiles(CipherJob& job);
+
+// Block count just before the run: a sealed decryption first takes its header off the total
+// size, padded encryption adds its padding block, a tail adds a partial block, GCM decryption
+// takes the tag's block off.
+void CountBlocks(CipherJob& job);
+
+// Closes whichever files are still open.
+void CloseJobFiles(CipherJob& job);
+
+// Records a read (kReadFailed) or write (kWriteFailed) failure: the status (15 or 21) and IoError
+// of the first failure, and StopFlag. From then on nothing more is written.
+void RecordIoFailure(CipherJob& job, uint8_t failure);
+
+// Three ASCII digits with leading zeros, "000" to "100".
+void FormatPercent(uint8_t percent, char digits[3]);
+
+// The slow paths of ReadBlock and WriteBlock.
+void RefillChunk(CipherJob& job);
+void FinishInput(CipherJob& job, Block& block);
+void StepPercent(CipherJob& job);
+void FlushChunk(CipherJob& job);
+
+// True when the run must not start another block (Abort, an I/O failure, a verdict).
+inline bool StopRequested(const CipherJob& job) {
+  return job.stopFlag.load(std::memory_order_relaxed) != kRunning;
+}
+
+// After an I/O failure, the console writes nothing more: no tag, no header patch.
+inline bool MayFinishAfterStop(const CipherJob& job) {
+  return !(job.host == JobHost::Console && job.ioError != kNoIoError);
+}
+
+// The next 16-byte input block (stale bytes beyond the input's end in a final partial block).
+inline Block ReadBlock(CipherJob& job) {
+  if (job.chunkOffset == 0) [[unlikely]]
+    RefillChunk(job);
+  Block block = LoadBlock(gChunkBuffer + job.chunkOffset);
+  if (--job.blocksRemaining == 0) [[unlikely]]
+    FinishInput(job, block);
+  return block;
+}
+
+// Stores one output block in place; flushes when the chunk is full or the last block is in.
+inline void WriteBlock(CipherJob& job, Block block) {
+  if (++job.progressCounter == job.progressStep) [[unlikely]]
+    StepPercent(job);
+  StoreBlock(gChunkBuffer + job.chunkOffset, block);
+  job.chunkOffset += 16;
+  if (job.chunkOffset == kChunkSize || job.lastBlock) [[unlikely]]
+    FlushChunk(job);
+}
+
+}  // namespace engine

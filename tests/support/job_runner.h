@@ -1,0 +1,51 @@
+// Runs a key/IV file job end to end through the real engine, as a program would.
+#pragma once
+
+#include <string>
+
+#include "engine/backend.h"
+#include "engine/job.h"
+#include "tests/support/test_files.h"
+
+namespace testing_support {
+
+struct FileJobSpec {
+  engine::JobHost host = engine::JobHost::Console;
+  engine::JobKind kind = engine::JobKind::KeyIv;
+  engine::Direction direction = engine::Direction::Encrypt;
+  engine::KeySize keySize = engine::KeySize::Bits256;
+  engine::CipherMode mode = engine::CipherMode::Cbc;
+  Bytes key;  // 16, 24 or 32 bytes as the key size wants
+  Bytes iv;   // 16 bytes (GCM: the first 12 are used); empty means zeros
+  std::string input;
+  std::string output;
+  engine::Disposition disposition = engine::Disposition::CreateAlways;
+};
+
+struct FileJobResult {
+  engine::JobStatus status;
+  uint8_t stopFlag;
+  uint8_t ioError;
+  bool prepared;        // PrepareJobFiles succeeded and the run took place
+  int progressReports;  // calls of the progress callback
+  uint8_t lastPercent;  // percent at the last report
+  uint8_t maxPercent;   // highest percent reported
+};
+
+// Fills a CipherJob from the spec, prepares the files, runs the job, closes the files and wipes
+// the job's secrets. The AES tables must have been built (BuildTablesOnce).
+FileJobResult RunFileJob(const FileJobSpec& spec);
+
+// Builds the AES tables once per test process.
+void BuildTablesOnce();
+
+// Installs the hardware or software AES pair for a test; calls GTEST_SKIP() from the caller's
+// context when the hardware pair is asked for but missing, so it shows as skipped, not passed.
+bool UseBackend(bool hardware);
+#define USE_BACKEND_OR_SKIP(hardware)                           \
+  do {                                                          \
+    if (!::testing_support::UseBackend(hardware))               \
+      GTEST_SKIP() << "this processor has no AES instructions"; \
+  } while (0)
+
+}  // namespace testing_support

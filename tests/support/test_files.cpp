@@ -1,0 +1,94 @@
+// Test helpers for files on disk.
+#include "tests/support/test_files.h"
+
+#include <dirent.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace testing_support {
+
+TempDir::TempDir() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/aessuite-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void WriteFileBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+Bytes ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+uint64_t FileSize(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) throw std::runtime_error("no file " + path);
+  return static_cast<uint64_t>(info.st_size);
+}
+
+Bytes RandomBytes(size_t count, uint64_t seed) {
+  std::mt19937_64 generator(seed);
+  Bytes bytes(count);
+  for (size_t i = 0; i < count; i += 8) {
+    uint64_t word = generator();
+    for (size_t j = 0; j < 8 && i + j < count; ++j)
+      bytes[i + j] = static_cast<uint8_t>(word >> (8 * j));
+  }
+  return bytes;
+}
+
+Bytes HexToBytes(const std::string& hex) {
+  if (hex.size() % 2 != 0) throw std::invalid_argument("odd hex length: " + hex);
+  Bytes bytes(hex.size() / 2);
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+  return bytes;
+}
+
+std::string BytesToHex(const Bytes& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (uint8_t b : bytes) {
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 15];
+  }
+  return hex;
+}
+
+int OpenDescriptorCount() {
+  int count = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  while (readdir(dir) != nullptr)
+    ++count;
+  closedir(dir);
+  return count - 3;  // ".", ".." and the directory's own descriptor
+}
+
+}  // namespace testing_support
