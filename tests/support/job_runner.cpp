@@ -53,8 +53,8 @@ FileJobResult RunFileJob(const FileJobSpec& spec) {
   job.direction = spec.direction;
   job.keySize = spec.keySize;
   job.mode = spec.mode;
-  memcpy(job.key, spec.key.data(), std::min<size_t>(spec.key.size(), sizeof job.key));
-  memcpy(job.iv, spec.iv.data(), std::min<size_t>(spec.iv.size(), sizeof job.iv));
+  std::copy_n(spec.key.begin(), std::min(spec.key.size(), sizeof job.key), job.key);
+  std::copy_n(spec.iv.begin(), std::min(spec.iv.size(), sizeof job.iv), job.iv);
   CopyPath(job.inputPath, spec.input);
   CopyPath(job.outputPath, spec.output);
   job.disposition = spec.disposition;

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# One entry point for setting up, building, testing and demonstrating the suite.
+#   ./build.sh demo   install what is missing, build (Release), run the main job
+#   ./build.sh test   install what is missing, build, run the whole suite twice: Release, then
+#                     Debug with AddressSanitizer and UndefinedBehaviorSanitizer
+#   ./build.sh deps   only install what is missing
+#   ./build.sh bench  build the benchmarks and run them
+set -euo pipefail
+cd "$(dirname "$0")"
+
+JOBS=${JOBS:-$(nproc)}
+PACKAGES=(g++ cmake make libgtest-dev libgmock-dev libssl-dev libbenchmark-dev openssl time
+          python3-cryptography)
+
+deps() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+configure_and_build() {  # folder, then extra cmake arguments
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS"
+}
+
+run_tests() {  # folder
+  (cd "$1" && ctest --output-on-failure -j "$JOBS" --timeout 900)
+}
+
+case "${1:-}" in
+  deps)
+    deps
+    ;;
+  demo)
+    deps
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_BENCH=ON
+    build/bin/engine_bench --benchmark_filter='Bits256' --benchmark_min_time=0.2
+    ;;
+  bench)
+    deps
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_BENCH=ON
+    build/bin/engine_bench
+    bench/compare_openssl.sh
+    ;;
+  test)
+    deps
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release
+    run_tests build
+    configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DAESSUITE_SANITIZE=ON
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
+    ;;
+  *)
+    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    exit 2
+    ;;
+esac

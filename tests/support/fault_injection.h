@@ -1,0 +1,64 @@
+// Fault injection under the file layer: one raw read or write call, chosen by its file position,
+// fails, stalls, moves only part of its bytes or is interrupted; or the input is emulated and the
+// output discarded so that large jobs run without touching the disk.
+#pragma once
+
+#include <stdint.h>
+
+#include "engine/file.h"
+
+namespace testing_support {
+
+enum class Fault : uint8_t {
+  None,
+  Fail,             // -1 with EIO
+  Interrupt,        // -1 with EINTR, once; the retry goes through
+  NoProgress,       // a write that moves nothing (returns 0)
+  Partial,          // moves half of the bytes; the retry moves the rest
+  PartialThenFail,  // a write that moves half of the bytes; its retry fails with EIO
+  EndOfFile,        // reads: the file seems to end at `at` (the input shrank under the job)
+};
+
+struct FaultPlan {
+  Fault readFault = Fault::None;
+  uint64_t readAt = 0;  // input position of the faulty read
+  Fault writeFault = Fault::None;
+  uint64_t writeAt = 0;     // output position of the faulty write
+  int writeOccurrence = 1;  // which write at that position (a GCM tag is the second write at 0)
+  // Large jobs without disk traffic: reads advance the file position and report the bytes
+  // without filling the buffer; writes report success and write nothing.
+  bool emulateInput = false;
+  bool discardOutput = false;
+};
+
+struct FaultLog {
+  int reads = 0;
+  int writes = 0;
+  int faultsFired = 0;       // raw calls that got a fault
+  int writesAfterFault = 0;  // write calls made after the last fault
+};
+
+// Installs the override for its lifetime and restores the real calls on destruction.
+class ScopedFileIo {
+ public:
+  explicit ScopedFileIo(const FaultPlan& plan);
+  ~ScopedFileIo();
+  ScopedFileIo(const ScopedFileIo&) = delete;
+  ScopedFileIo& operator=(const ScopedFileIo&) = delete;
+
+  const FaultLog& log() const { return log_; }
+
+ private:
+  static int64_t Read(void* context, engine::FileHandle file, void* data, size_t size);
+  static int64_t Write(void* context, engine::FileHandle file, const void* data, size_t size);
+
+  FaultPlan plan_;
+  FaultLog log_;
+  int writesSeenAtPosition_ = 0;
+  bool readFired_ = false;
+  bool writeFired_ = false;
+  bool failNextWrite_ = false;
+  engine::FileIoOverride io_;
+};
+
+}  // namespace testing_support
