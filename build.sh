@@ -44,13 +44,13 @@ case "${1:-}" in
   demo)
     deps
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_BENCH=ON
-    build/bin/engine_bench --benchmark_filter='Bits256' --benchmark_min_time=0.2
+    build/bin/engine_bench --benchmark_filter='RunCipherJob/.*/aes256' --benchmark_min_time=0.2
     ;;
   bench)
     deps
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_BENCH=ON
-    build/bin/engine_bench
-    bench/compare_openssl.sh
+    build/bin/engine_bench --benchmark_filter='aes256|Ghash|Gcm|BlockCall'
+    FILE_JOB=build/bin/file_job bench/compare_openssl.sh
     ;;
   test)
     deps

@@ -120,6 +120,11 @@ bool TruncateFile(FileHandle file, uint64_t length) {
   return ftruncate(file, static_cast<off_t>(length)) == 0 && SeekFile(file, 0);
 }
 
+void SettleTruncatedFile(const char* path) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd >= 0) close(fd);
+}
+
 bool SeekFile(FileHandle file, uint64_t offset) {
   return lseek(file, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }

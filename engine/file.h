@@ -41,6 +41,12 @@ bool ReserveFileSpace(FileHandle file, uint64_t size);
 // Sets the length to `length` and the position to 0.
 bool TruncateFile(FileHandle file, uint64_t length);
 
+// After the output has been cut back to length 0: ext4 takes a file truncated to 0 for a
+// replaced one and pushes all its data to disk when it is closed, so the end of a job would
+// wait for the write-back of the whole output. Opening and closing the file once more while it
+// is still empty settles that at no cost; other file systems are unaffected.
+void SettleTruncatedFile(const char* path);
+
 bool SeekFile(FileHandle file, uint64_t offset);
 
 // Reads until `size` bytes or the end of the file; retries short reads and EINTR. Returns the

@@ -93,6 +93,7 @@ bool PrepareJobFiles(CipherJob& job) {
     DeleteFile(job.outputPath);
     return Fail(job, JobStatus::NoSpace);
   }
+  SettleTruncatedFile(job.outputPath);
 
   job.blocksPerPercent = job.totalSize / kProgressDivisor + 1;
   ResetJobRunState(job);
@@ -148,7 +149,7 @@ void RefillChunk(CipherJob& job) {
   job.inputRemaining -= wanted;
 }
 
-void FinishInput(CipherJob& job, Block& block) {
+Block FinishInput(CipherJob& job, Block block) {
   job.lastBlock = 1;
   if (job.kind == JobKind::KeyIv && job.direction == Direction::Encrypt && IsPaddedMode(job.mode)) {
     // Padding: bytes tail..15 take the value p = 16 - tail (a whole block of 16s for tail 0).
@@ -157,6 +158,7 @@ void FinishInput(CipherJob& job, Block& block) {
       block[i] = pad;
     job.chunkByteCount += pad;
   }
+  return block;
 }
 
 void StepPercent(CipherJob& job) {

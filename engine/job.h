@@ -132,7 +132,7 @@ void FormatPercent(uint8_t percent, char digits[3]);
 
 // The slow paths of ReadBlock and WriteBlock.
 void RefillChunk(CipherJob& job);
-void FinishInput(CipherJob& job, Block& block);
+Block FinishInput(CipherJob& job, Block block);
 void StepPercent(CipherJob& job);
 void FlushChunk(CipherJob& job);
 
@@ -150,9 +150,9 @@ inline bool MayFinishAfterStop(const CipherJob& job) {
 inline Block ReadBlock(CipherJob& job) {
   if (job.chunkOffset == 0) [[unlikely]]
     RefillChunk(job);
-  Block block = LoadBlock(gChunkBuffer + job.chunkOffset);
+  const Block block = LoadBlock(gChunkBuffer + job.chunkOffset);
   if (--job.blocksRemaining == 0) [[unlikely]]
-    FinishInput(job, block);
+    return FinishInput(job, block);
   return block;
 }
 
@@ -160,9 +160,10 @@ inline Block ReadBlock(CipherJob& job) {
 inline void WriteBlock(CipherJob& job, Block block) {
   if (++job.progressCounter == job.progressStep) [[unlikely]]
     StepPercent(job);
-  StoreBlock(gChunkBuffer + job.chunkOffset, block);
-  job.chunkOffset += 16;
-  if (job.chunkOffset == kChunkSize || job.lastBlock) [[unlikely]]
+  const uint32_t offset = job.chunkOffset + 16;  // read once: the store below may alias the job
+  StoreBlock(gChunkBuffer + offset - 16, block);
+  job.chunkOffset = offset;
+  if (offset == kChunkSize || job.lastBlock) [[unlikely]]
     FlushChunk(job);
 }
 

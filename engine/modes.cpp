@@ -51,9 +51,11 @@ void CbcRun(CipherJob& job) {
   } else {
     const BlockFunction decrypt = CurrentAesBackend().decrypt;
     while (Continue(job)) {
-      const Block cipher = ReadBlock(job);
-      WriteBlock(job, decrypt(cipher) ^ chain);
-      chain = cipher;
+      const Block plain = decrypt(ReadBlock(job)) ^ chain;
+      // The ciphertext still stands in the chunk buffer until WriteBlock replaces it: reading it
+      // back is cheaper than keeping it in a register across the call, which spills it.
+      chain = LoadBlock(gChunkBuffer + job.chunkOffset);
+      WriteBlock(job, plain);
     }
   }
 }
