@@ -50,6 +50,8 @@ case "${1:-}" in
     deps
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_BENCH=ON
     build/bin/engine_bench --benchmark_filter='aes256|Ghash|Gcm|BlockCall'
+    build/bin/kdf_bench
+    build/bin/random_bench
     FILE_JOB=build/bin/file_job bench/compare_openssl.sh
     ;;
   test)
