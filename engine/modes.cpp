@@ -16,17 +16,8 @@ inline bool Continue(const CipherJob& job) {
   return !job.lastBlock && !StopRequested(job);
 }
 
-const Block kCounterOne = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-
 }  // namespace
 
-Block IncrementCounter128(Block counter) {
-  counter += kCounterOne;  // byte 15 alone, modulo 256
-  // Only when byte 15 wrapped does the carry go on toward byte 0.
-  for (int i = 15; i > 0 && counter[i] == 0; --i)
-    counter[i - 1] = static_cast<uint8_t>(counter[i - 1] + 1);
-  return counter;
-}
 
 void EcbRun(CipherJob& job) {
   if (job.direction == Direction::Encrypt) {

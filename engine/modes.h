@@ -16,8 +16,13 @@ void OfbRun(CipherJob& job);
 void CtrRun(CipherJob& job);
 
 // Steps a 16-byte big-endian counter by one; the carry runs toward byte 0 and all ones wraps to
-// all zeros.
-Block IncrementCounter128(Block counter);
+// all zeros. Only byte 15 is touched unless it wraps.
+inline Block IncrementCounter128(Block counter) {
+  counter += Block{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};  // byte 15 alone, mod 256
+  for (int i = 15; i > 0 && counter[i] == 0; --i)
+    counter[i - 1] = static_cast<uint8_t>(counter[i - 1] + 1);
+  return counter;
+}
 
 // Runs a prepared key/IV job: block count, key expansion (inverse form where the mode needs it),
 // the mode loop or GCM run, and the outcome in job.status (0 or 1, 3 for a wrong GCM tag, or the
