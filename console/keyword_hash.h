@@ -1,0 +1,32 @@
+// KeywordHash: the case-folding 32-bit hash by which the console recognises its keywords and the
+// key tool the lines of its settings file. The token's text itself is never compared.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace console {
+
+// Bytes from 0x61 up are moved down by 0x20 (folding a-z onto A-Z, and "{" onto "[" alike); then
+// h = rotr(h, 1); h += c; h *= c, modulo 2^32. "E" is 0x1299, "D" is 0x1210.
+constexpr uint32_t KeywordHash(const char* text, size_t length) {
+  uint32_t hash = 0;
+  for (size_t i = 0; i < length; ++i) {
+    uint32_t c = static_cast<uint8_t>(text[i]);
+    if (c >= 0x61) c -= 0x20;
+    hash = (hash >> 1) | (hash << 31);
+    hash += c;
+    hash *= c;
+  }
+  return hash;
+}
+
+// The hash of a keyword's upper-case spelling, for tables built at compile time.
+template <size_t N>
+constexpr uint32_t KeywordHash(const char (&keyword)[N]) {
+  return KeywordHash(keyword, N - 1);
+}
+
+static_assert(KeywordHash("E") == 0x1299 && KeywordHash("D") == 0x1210);
+
+}  // namespace console
