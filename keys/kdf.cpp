@@ -22,17 +22,6 @@ constexpr size_t kDigestSize = 32;
 constexpr uint32_t kInitialState[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
 
-// FIPS 180-4 section 4.2.2.
-constexpr uint32_t kRoundConstants[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
 inline uint32_t LoadBigEndian(const uint8_t* bytes) {
   return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
          static_cast<uint32_t>(bytes[2]) << 8 | static_cast<uint32_t>(bytes[3]);
@@ -74,14 +63,14 @@ void CompressSoftware(uint32_t state[8], const uint32_t words[16]) {
   uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
 #pragma GCC unroll 8
   for (int t = 0; t < 64; t += 8) {
-    Round(a, b, c, d, e, f, g, h, kRoundConstants[t] + ScheduleWord(w, t));
-    Round(h, a, b, c, d, e, f, g, kRoundConstants[t + 1] + ScheduleWord(w, t + 1));
-    Round(g, h, a, b, c, d, e, f, kRoundConstants[t + 2] + ScheduleWord(w, t + 2));
-    Round(f, g, h, a, b, c, d, e, kRoundConstants[t + 3] + ScheduleWord(w, t + 3));
-    Round(e, f, g, h, a, b, c, d, kRoundConstants[t + 4] + ScheduleWord(w, t + 4));
-    Round(d, e, f, g, h, a, b, c, kRoundConstants[t + 5] + ScheduleWord(w, t + 5));
-    Round(c, d, e, f, g, h, a, b, kRoundConstants[t + 6] + ScheduleWord(w, t + 6));
-    Round(b, c, d, e, f, g, h, a, kRoundConstants[t + 7] + ScheduleWord(w, t + 7));
+    Round(a, b, c, d, e, f, g, h, kSha256RoundConstants[t] + ScheduleWord(w, t));
+    Round(h, a, b, c, d, e, f, g, kSha256RoundConstants[t + 1] + ScheduleWord(w, t + 1));
+    Round(g, h, a, b, c, d, e, f, kSha256RoundConstants[t + 2] + ScheduleWord(w, t + 2));
+    Round(f, g, h, a, b, c, d, e, kSha256RoundConstants[t + 3] + ScheduleWord(w, t + 3));
+    Round(e, f, g, h, a, b, c, d, kSha256RoundConstants[t + 4] + ScheduleWord(w, t + 4));
+    Round(d, e, f, g, h, a, b, c, kSha256RoundConstants[t + 5] + ScheduleWord(w, t + 5));
+    Round(c, d, e, f, g, h, a, b, kSha256RoundConstants[t + 6] + ScheduleWord(w, t + 6));
+    Round(b, c, d, e, f, g, h, a, kSha256RoundConstants[t + 7] + ScheduleWord(w, t + 7));
   }
   state[0] += a;
   state[1] += b;

@@ -12,14 +12,19 @@ namespace keys {
 
 namespace {
 
-// Derives the key from the job's passphrase and the salt and expands it; the derived bytes do
-// not outlive the call. The windowed tools can abort the derivation; the console cannot.
-void SetPassphraseKey(engine::CipherJob& job, const uint8_t (&salt)[kSaltSize]) {
+// From the header to a running GCM pass: the key derived from the passphrase and the header's
+// salt and expanded (the derived bytes do not outlive the call), the nonce as the counter's IV.
+// The windowed tools can abort the derivation; the console cannot.
+engine::GcmState StartBody(engine::CipherJob& job, const V1Header& header) {
   const std::atomic<uint8_t>* stop = job.host == engine::JobHost::Window ? &job.stopFlag : nullptr;
+  uint8_t salt[kSaltSize];
+  memcpy(salt, header.bytes + V1Header::kSaltOffset, kSaltSize);
   uint8_t key[kDerivedKeySize];
   DerivePassphraseKey(job.passphrase, job.passphraseLength, salt, key, stop);
   engine::LoadAesKey(key, engine::KeySize::Bits256, false);
   engine::WipeBytes(key, sizeof key);
+  memcpy(job.iv, header.bytes + V1Header::kNonceOffset, 12);
+  return engine::GcmStart(job);
 }
 
 }  // namespace
@@ -43,11 +48,7 @@ void EncryptV1File(engine::CipherJob& job) {
     return;
   }
 
-  uint8_t salt[kSaltSize];
-  memcpy(salt, header.bytes + V1Header::kSaltOffset, kSaltSize);
-  SetPassphraseKey(job, salt);
-  memcpy(job.iv, header.bytes + V1Header::kNonceOffset, 12);
-  engine::GcmState state = engine::GcmStart(job);
+  engine::GcmState state = StartBody(job, header);
   engine::GcmEncryptBlocks(job, state);
   if (!engine::MayFinishAfterStop(job)) return;
 
@@ -74,11 +75,7 @@ void DecryptV1File(engine::CipherJob& job) {
     engine::RecordIoFailure(job, engine::kReadFailed);
     return;
   }
-  uint8_t salt[kSaltSize];
-  memcpy(salt, header.bytes + V1Header::kSaltOffset, kSaltSize);
-  SetPassphraseKey(job, salt);
-  memcpy(job.iv, header.bytes + V1Header::kNonceOffset, 12);
-  engine::GcmState state = engine::GcmStart(job);
+  engine::GcmState state = StartBody(job, header);
   engine::GcmDecryptBlocks(job, state);
   if (engine::StopRequested(job)) return;  // aborted or failed: no verdict
 

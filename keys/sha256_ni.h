@@ -6,6 +6,9 @@
 
 namespace keys {
 
+// The 64 round constants of FIPS 180-4 section 4.2.2, for both compression paths.
+extern const uint32_t kSha256RoundConstants[64];
+
 // True when this build has the routine and the processor reports the SHA extension together
 // with SSSE3 and SSE4.1, which the routine also uses. Always false off x86.
 bool Sha256NiSupported();
