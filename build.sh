@@ -10,7 +10,7 @@ cd "$(dirname "$0")"
 
 JOBS=${JOBS:-$(nproc)}
 PACKAGES=(g++ cmake make libgtest-dev libgmock-dev libssl-dev libbenchmark-dev openssl time
-          python3-cryptography)
+          python3-cryptography qt6-base-dev fonts-dejavu-core)
 
 deps() {
   local missing=()
@@ -43,12 +43,14 @@ case "${1:-}" in
     ;;
   demo)
     deps
-    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_BENCH=ON
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_GUI=ON \
+      -DAESSUITE_BUILD_BENCH=ON
     build/bin/engine_bench --benchmark_filter='RunCipherJob/.*/aes256' --benchmark_min_time=0.2
     ;;
   bench)
     deps
-    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_BENCH=ON
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_GUI=ON \
+      -DAESSUITE_BUILD_BENCH=ON
     build/bin/engine_bench --benchmark_filter='aes256|Ghash|Gcm|BlockCall'
     build/bin/kdf_bench
     build/bin/random_bench
@@ -56,9 +58,10 @@ case "${1:-}" in
     ;;
   test)
     deps
-    configure_and_build build -DCMAKE_BUILD_TYPE=Release
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_GUI=ON
     run_tests build
-    configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DAESSUITE_SANITIZE=ON
+    configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DAESSUITE_SANITIZE=ON \
+      -DAESSUITE_BUILD_GUI=ON
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
     ;;
   *)

@@ -1,0 +1,20 @@
+// aesmoltra: processor check, backend, "config.ini", AES tables, the window and its event loop.
+#include <QApplication>
+
+#include "engine/backend.h"
+#include "keytool/panel.h"
+#include "keytool/settings.h"
+#include "keytool/window.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);  // the refusal box needs it too
+  static panel::DialogPrompts prompts;
+  static keytool::KeyToolSettings settings;  // one per process
+  static engine::AccelerationSetting acceleration;
+  const std::unique_ptr<keytool::KeyToolWindow> window =
+      keytool::StartKeyTool(engine::ReadCpuFeatures(), settings, acceleration, prompts);
+  if (window == nullptr) return 0;
+  window->show();
+  app.exec();
+  return 0;  // whatever happened
+}

@@ -1,0 +1,327 @@
+// KeyToolWindow: controls built from the layout tables, the painted background, colours, commands.
+#include "keytool/window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QRegion>
+#include <QScreen>
+
+#include "engine/aes.h"
+#include "keytool/key_panel.h"
+#include "keytool/window_layout.h"
+
+// Resources of a static library must be registered by name, outside any namespace.
+static void RegisterKeyToolResources() {
+  Q_INIT_RESOURCE(aesmoltra);
+}
+
+namespace keytool {
+
+namespace {
+
+using engine::CipherMode;
+using engine::Direction;
+using engine::KeySize;
+using layout::ControlClass;
+using layout::kCentre;
+using layout::kControlBoxes;
+using layout::kControls;
+using layout::kKeyBits;
+using layout::kModeLongNames;
+using layout::kModeNames;
+using layout::kModeTrackRow;
+using layout::kNotify;
+using layout::kStatusBoxes;
+using layout::kVisible;
+using layout::ModeGroupLeft;
+
+}  // namespace
+
+QString ControlName(int id) {
+  return QStringLiteral("id%1").arg(id);
+}
+
+KeyToolWindow::KeyToolWindow(KeyToolSettings& settings, engine::AccelerationSetting& acceleration,
+                             const engine::CpuFeatures& features, panel::Prompts& prompts,
+                             QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      settings_(settings),
+      acceleration_(acceleration),
+      features_(features),
+      prompts_(prompts) {
+  RegisterKeyToolResources();
+  setObjectName(QString::fromLatin1(kWindowClassName));
+  setWindowTitle(QString::fromLatin1(kCaption));
+  setWindowIcon(QIcon(QStringLiteral(":/aesmoltra.png")));
+  setFixedSize(kClientWidth, kClientHeight);
+  setAttribute(Qt::WA_OpaquePaintEvent);  // the background pixmap covers the whole client area
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.x() + area.width() / 2 - kClientWidth / 2, area.y() + area.height() / 2 - 150);
+  }
+
+  CreateControls();
+  PaintPanelLook();
+  status_ = std::make_unique<panel::StatusRow>(
+      labels_[kStatusLine1Id], labels_[kStatusLine2Id], QString::fromLatin1(kStatusTitle),
+      QString::fromLatin1(kInfoLine), [this] { return idle_; });
+  focusConnection_ = connect(qApp, &QApplication::focusChanged, this,
+                             [this](QWidget* old, QWidget* now) { OnFocusChanged(old, now); });
+
+  cells_[0]->setFocus(Qt::OtherFocusReason);
+  remembered_ = cells_[0];
+  RefreshSettingTexts();
+  idle_ = true;
+  RefreshColours();
+}
+
+// The controls are deleted by the QWidget destructor, after this object stopped being a
+// KeyToolWindow; the focus moves they cause must not reach OnFocusChanged any more.
+KeyToolWindow::~KeyToolWindow() {
+  disconnect(focusConnection_);
+}
+
+void KeyToolWindow::CreateControls() {
+  const QFont labelFont = panel::LabelFont();
+  const QFont digitFont = panel::DigitFont();
+  for (const layout::ControlEntry& c : kControls) {
+    QWidget* widget;
+    const QString text = QString::fromLatin1(c.text);
+    if (c.kind == ControlClass::Sedit) {
+      DigitCell* cell = new DigitCell(c.id, this);
+      cell->setFont(digitFont);
+      cells_[c.id - kFirstCellId] = cell;
+      widget = cell;
+    } else if (c.kind == ControlClass::Edit) {
+      QLineEdit* edit = new QLineEdit(this);
+      edit->setReadOnly((c.style & layout::kReadOnly) != 0);
+      edit->setFrame(false);
+      edit->setFocusPolicy(Qt::ClickFocus);  // no tab stop
+      edit->setFont(labelFont);
+      QPalette palette = edit->palette();
+      palette.setColor(QPalette::Base, Qt::transparent);  // the box shows through
+      edit->setPalette(palette);
+      panel::SetTextColour(edit, panel::kTextPath);
+      (c.id == kInputPathId ? inputPath_ : outputPath_) = edit;
+      widget = edit;
+    } else if (!(c.style & kVisible)) {
+      // The FocusSink: Qt gives the focus only to shown widgets, so it stays shown but draws
+      // nothing and lets every mouse event through to the window.
+      sink_ = new QWidget(this);
+      sink_->setFocusPolicy(Qt::NoFocus);
+      sink_->setAttribute(Qt::WA_TransparentForMouseEvents);
+      widget = sink_;
+    } else {
+      QLabel* label;
+      if (c.style & kNotify) {
+        auto* button = new panel::StaticButton(c.id, text, this);
+        connect(button, &panel::StaticButton::Clicked, this, [this](int id) { OnCommand(id); });
+        label = button;
+      } else {
+        label = new QLabel(text, this);
+      }
+      // A static draws its text from the top of its rectangle.
+      label->setAlignment(((c.style & kCentre) ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
+      label->setFont(labelFont);
+      panel::SetTextColour(label, panel::kTextNormal);
+      labels_[c.id] = label;
+      widget = label;
+    }
+    widget->setObjectName(ControlName(c.id));
+    widget->setGeometry(c.left, c.top, c.width, c.height);
+  }
+  // The top two pixel rows of a path box are kept free of the edit's drawing.
+  for (QLineEdit* edit : {inputPath_, outputPath_})
+    edit->setMask(QRegion(edit->rect()).subtracted(QRegion(0, 0, 465, 2)));
+  // Created after the controls, so it is destroyed after them too.
+  echoStyle_ = new panel::DashEchoStyle;
+  echoStyle_->setParent(this);
+  for (DigitCell* cell : cells_)
+    cell->setStyle(echoStyle_);
+  inputPath_->setStyle(echoStyle_);
+  outputPath_->setStyle(echoStyle_);
+}
+
+void KeyToolWindow::PaintPanelLook() {
+  look_ = QPixmap(kClientWidth, kLookHeight);
+  {
+    QPainter painter(&look_);
+    panel::FillArea(painter, 0, 0, kClientWidth, kLookHeight, panel::kFieldColour);
+    panel::DrawWorkFrame(painter, 568, 246);
+    panel::DrawControlBoxes(painter, kControlBoxes);
+  }
+  // The key panel: the button boxes and IV byte row, then the first key byte row.
+  panel::CopyArea(look_, 14, 111, 541, 40, 14, 179);
+  panel::CopyArea(look_, 138, 131, 421, 20, 138, 179);
+  QPainter painter(&look_);
+  panel::DrawStatusBoxes(painter, kStatusBoxes);
+  for (int g = 0; g < 7; ++g) {
+    const int left = ModeGroupLeft(static_cast<CipherMode>(g));
+    panel::FillArea(painter, left, kModeTrackRow, left + 5, kModeTrackRow + 1, panel::kTrackColour);
+  }
+}
+
+void KeyToolWindow::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.drawPixmap(0, 0, look_);
+  painter.fillRect(QRect(ModeGroupLeft(settings_.mode), kModeTrackRow, 5, 1), Qt::black);
+}
+
+void KeyToolWindow::RefreshSettingTexts() {
+  const int mode = static_cast<int>(settings_.mode);
+  const int bits = kKeyBits[static_cast<int>(settings_.keySize)];
+  labels_[kConfidentialId]->setText(settings_.confidential ? QStringLiteral("Show")
+                                                           : QStringLiteral("Hide"));
+  labels_[kDirectionId]->setText(settings_.direction == Direction::Decrypt
+                                     ? QStringLiteral("Decrypt")
+                                     : QStringLiteral("Encrypt"));
+  labels_[kKeySizeId]->setText(QStringLiteral("%1 Bits").arg(bits));
+  labels_[kKeyLabelId]->setText(QStringLiteral("%1 Bit Key").arg(bits));
+  labels_[kModeId]->setText(QString::fromLatin1(kModeNames[mode]));
+  labels_[kAccelIndicatorId]->setText(QString::fromLatin1(acceleration_.text));
+  const QLineEdit::EchoMode echo = settings_.confidential ? QLineEdit::Password : QLineEdit::Normal;
+  for (DigitCell* cell : cells_)
+    cell->setEchoMode(echo);
+  inputPath_->setEchoMode(echo);
+  outputPath_->setEchoMode(echo);
+  RefreshColours();
+  update(ModeGroupLeft(CipherMode::Ctr), kModeTrackRow, 6 * 7, 1);  // the mode dash
+}
+
+void KeyToolWindow::RefreshColours() {
+  panel::SetTextColour(labels_[kDirectionId], settings_.direction == Direction::Decrypt
+                                                  ? panel::kTextDecrypt
+                                                  : panel::kTextNormal);
+  panel::SetTextColour(labels_[kStartId],
+                       ReadyFlag() && idle_ ? panel::kTextReady : panel::kTextNotReady);
+  // In ECB the IV buttons take the box colour and vanish without moving.
+  const QColor ivButtons =
+      settings_.mode == CipherMode::Ecb ? panel::kBoxColour : panel::kTextNormal;
+  for (int id = kFirstButtonId; id < kFirstButtonId + 6; ++id)
+    panel::SetTextColour(labels_[id], ivButtons);
+  panel::SetTextColour(labels_[kIvLabelId], panel::kTextLabel);
+  panel::SetTextColour(labels_[kKeyLabelId], panel::kTextLabel);
+}
+
+void KeyToolWindow::ShowStatus(const QString& title, const QString& message) {
+  status_->ShowStatus(title, message);
+}
+
+void KeyToolWindow::ParkFocus() {
+  panel::ParkFocus(sink_, remembered_);
+}
+
+void KeyToolWindow::OnCommand(int id) {
+  if (!idle_ && id != kStartId) return;  // during a job only Start (then Abort) counts
+  switch (id) {
+    case kConfidentialId:
+      ParkFocus();
+      settings_.confidential = !settings_.confidential;
+      RefreshSettingTexts();
+      ShowStatus(QStringLiteral("Confidential Mode"),
+                 settings_.confidential ? QStringLiteral("On") : QStringLiteral("Off"));
+      break;
+    case kDirectionId:
+      ParkFocus();
+      settings_.direction =
+          settings_.direction == Direction::Encrypt ? Direction::Decrypt : Direction::Encrypt;
+      RefreshSettingTexts();
+      ShowStatus(QStringLiteral("Command"), labels_[kDirectionId]->text());
+      break;
+    case kKeySizeId:
+      if (settings_.locks & kLockKeySize) return;  // frozen: keeps its look, ignores the click
+      ParkFocus();
+      settings_.keySize = static_cast<KeySize>((static_cast<int>(settings_.keySize) + 1) % 3);
+      RefreshSettingTexts();
+      ShowStatus(QStringLiteral("Key Size"), labels_[kKeySizeId]->text());
+      break;
+    case kModeId:
+      if (settings_.locks & kLockMode) return;
+      ParkFocus();
+      settings_.mode = static_cast<CipherMode>((static_cast<int>(settings_.mode) + 1) % 7);
+      RefreshSettingTexts();
+      ShowStatus(QStringLiteral("Mode of Operation"),
+                 QString::fromLatin1(kModeLongNames[static_cast<int>(settings_.mode)]));
+      break;
+    default:
+      // The twelve buttons, the files, Start and the acceleration switch arrive with the key
+      // panel and job control.
+      break;
+  }
+}
+
+void KeyToolWindow::SetIdleFlag(bool idle) {
+  idle_ = idle;
+  RefreshColours();
+  if (auto* cell = dynamic_cast<DigitCell*>(QApplication::focusWidget()))
+    cell->SetFocusLook(idle_ && cell->parentWidget() == this);
+}
+
+void KeyToolWindow::SetInputPath(const QString& path) {
+  inputPath_->setText(path);
+  inputSet_ = !path.isEmpty();
+  RefreshColours();
+}
+
+void KeyToolWindow::SetOutputPath(const QString& path) {
+  outputPath_->setText(path);
+  outputSet_ = !path.isEmpty();
+  RefreshColours();
+}
+
+void KeyToolWindow::OnFocusChanged(QWidget* old, QWidget* now) {
+  if (auto* cell = dynamic_cast<DigitCell*>(old); cell && cell->parentWidget() == this)
+    cell->SetFocusLook(false);
+  if (auto* cell = dynamic_cast<DigitCell*>(now); cell && cell->parentWidget() == this && idle_) {
+    cell->SetFocusLook(true);
+    remembered_ = cell;
+  }
+}
+
+bool KeyToolWindow::event(QEvent* event) {
+  // WM_SETFOCUS on the window while idle: the focus returns to the remembered cell, not to the
+  // sink that a command last parked it on.
+  if (event->type() == QEvent::WindowActivate && idle_ && remembered_ != nullptr)
+    remembered_->setFocus(Qt::ActiveWindowFocusReason);
+  return QWidget::event(event);
+}
+
+void KeyToolWindow::closeEvent(QCloseEvent* event) {
+  if (!idle_) {  // a running job keeps the window open
+    event->ignore();
+    return;
+  }
+  const panel::PromptAnswer answer = prompts_.Message(
+      this, {QStringLiteral("Are You Sure?"), QStringLiteral(" Exit Confirmation"),
+             panel::PromptIcon::None, panel::PromptButtons::YesNo, panel::PromptAnswer::No});
+  if (answer == panel::PromptAnswer::Yes)
+    event->accept();
+  else
+    event->ignore();
+}
+
+std::unique_ptr<KeyToolWindow> StartKeyTool(const engine::CpuFeatures& features,
+                                            KeyToolSettings& settings,
+                                            engine::AccelerationSetting& acceleration,
+                                            panel::Prompts& prompts) {
+  if (!engine::PassesProcessorCheck(features)) {
+    prompts.Message(nullptr,
+                    {QString::fromLatin1(engine::kProcessorRefusal), QStringLiteral("Error"),
+                     panel::PromptIcon::Error, panel::PromptButtons::Ok, panel::PromptAnswer::Ok});
+    return nullptr;
+  }
+  engine::SelectAesBackend(features, acceleration);
+  ReadSettingsFile(settings);
+  settings.acceleration = acceleration.text[0];
+  engine::BuildAesTables();
+  return std::make_unique<KeyToolWindow>(settings, acceleration, features, prompts);
+}
+
+}  // namespace keytool

@@ -1,0 +1,119 @@
+// KeyToolWindow: the key tool's fixed window, its controls, colours and command dispatcher.
+#pragma once
+
+#include <QPixmap>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+#include "engine/backend.h"
+#include "keytool/panel.h"
+#include "keytool/settings.h"
+
+class QLabel;
+class QLineEdit;
+
+namespace keytool {
+
+class DigitCell;
+
+constexpr char kWindowClassName[] = "Encryption Software";
+constexpr char kCaption[] = "AES Moltra";
+constexpr char kStatusTitle[] = "AES Moltra V2.00";
+// The first text of StatusLine2; restores show only the address before " - ".
+constexpr char kInfoLine[] = "https://example.org/aes-suite - AES file encryption";
+constexpr int kClientWidth = 574;
+constexpr int kClientHeight = 271;
+constexpr int kLookHeight = 301;  // the background is painted for the first window height
+
+// Control ids, as the window's tables number them.
+enum ControlId : int {
+  kFocusSinkId = 1,
+  kConfidentialId = 10,
+  kDirectionId = 20,
+  kKeySizeId = 30,
+  kStartId = 40,
+  kModeId = 50,
+  kOpenId = 60,
+  kInputPathId = 61,
+  kClearInputId = 62,
+  kSaveAsId = 70,
+  kOutputPathId = 71,
+  kClearOutputId = 72,
+  kFirstButtonId = 100,  // 100-105 IV Load..Zero, 106-111 key Load..Zero
+  kIvLabelId = 120,
+  kKeyLabelId = 130,
+  kStatusLine1Id = 140,
+  kStatusLine2Id = 141,
+  kAccelIndicatorId = 142,
+};
+
+// The object name every control carries, so it can be found by its id: "id40".
+QString ControlName(int id);
+
+class KeyToolWindow : public QWidget {
+ public:
+  // Builds every control from `settings`, which the window's controls change from then on.
+  KeyToolWindow(KeyToolSettings& settings, engine::AccelerationSetting& acceleration,
+                const engine::CpuFeatures& features, panel::Prompts& prompts,
+                QWidget* parent = nullptr);
+  ~KeyToolWindow() override;
+
+  // WM_COMMAND: every click on a static button arrives here with the control's id.
+  void OnCommand(int id);
+  void ShowStatus(const QString& title, const QString& message);
+
+  bool IdleFlag() const { return idle_; }
+  bool ReadyFlag() const { return inputSet_ && outputSet_; }
+  // A job clears the IdleFlag from its start until its end has been handled.
+  void SetIdleFlag(bool idle);
+  // The chosen files; an empty path clears the choice. The Start colour follows the ReadyFlag.
+  void SetInputPath(const QString& path);
+  void SetOutputPath(const QString& path);
+
+  const QPixmap& PanelLook() const { return look_; }
+  panel::StatusRow& Status() { return *status_; }
+  QWidget* RememberedControl() const { return remembered_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
+
+ private:
+  void CreateControls();
+  void PaintPanelLook();
+  void ParkFocus();
+  void OnFocusChanged(QWidget* old, QWidget* now);
+  // Texts and colours that follow the settings and flags (the WM_CTLCOLOR* answers).
+  void RefreshSettingTexts();
+  void RefreshColours();
+
+  KeyToolSettings& settings_;
+  engine::AccelerationSetting& acceleration_;
+  engine::CpuFeatures features_;
+  panel::Prompts& prompts_;
+  QPixmap look_;
+  std::unique_ptr<panel::StatusRow> status_;
+  QWidget* sink_ = nullptr;
+  QWidget* remembered_ = nullptr;  // the digit cell that last showed the focus look
+  DigitCell* cells_[96] = {};
+  QLabel* labels_[143] = {};  // statics by id (the ids of the table stay below 143)
+  QLineEdit* inputPath_ = nullptr;
+  QLineEdit* outputPath_ = nullptr;
+  panel::DashEchoStyle* echoStyle_ = nullptr;
+  QMetaObject::Connection focusConnection_;
+  bool idle_ = false;
+  bool inputSet_ = false;
+  bool outputSet_ = false;
+};
+
+// Start-up steps: processor check (the refusal box, then nullptr), backend, "config.ini" in the
+// current directory, AES tables, the window (not yet shown).
+std::unique_ptr<KeyToolWindow> StartKeyTool(const engine::CpuFeatures& features,
+                                            KeyToolSettings& settings,
+                                            engine::AccelerationSetting& acceleration,
+                                            panel::Prompts& prompts);
+
+}  // namespace keytool

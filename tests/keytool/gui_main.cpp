@@ -1,0 +1,12 @@
+// Entry of the GUI test programs: one QApplication for all tests, on the offscreen platform
+// unless the caller chose one (CTest sets it; test discovery at build time does not).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,39 @@
+// ScriptedPrompts: answers message boxes and file dialogs from a queue and records every request.
+#pragma once
+
+#include <QString>
+
+#include <deque>
+#include <vector>
+
+#include "keytool/panel.h"
+
+namespace testing_gui {
+
+class ScriptedPrompts : public panel::Prompts {
+ public:
+  struct Record {
+    enum class Kind { Message, OpenFile, SaveFile } kind;
+    panel::MessageRequest request;  // for a file dialog only `text` is set: the initial path
+  };
+
+  // Answers taken in order; with none queued a box answers No (Ok for an Ok box) and a
+  // file dialog is cancelled, so an unexpected prompt never confirms anything.
+  void QueueAnswer(panel::PromptAnswer answer) { answers_.push_back(answer); }
+  void QueuePath(const QString& path) { paths_.push_back(path); }
+
+  const std::vector<Record>& Records() const { return records_; }
+
+  panel::PromptAnswer Message(QWidget* owner, const panel::MessageRequest& request) override;
+  QString OpenFile(QWidget* owner, const QString& initialPath) override;
+  QString SaveFile(QWidget* owner, const QString& initialPath) override;
+
+ private:
+  QString NextPath();
+
+  std::deque<panel::PromptAnswer> answers_;
+  std::deque<QString> paths_;
+  std::vector<Record> records_;
+};
+
+}  // namespace testing_gui
