@@ -12,9 +12,11 @@ JOBS=${JOBS:-$(nproc)}
 PACKAGES=(g++ cmake make libgtest-dev libgmock-dev libssl-dev libbenchmark-dev openssl time
           python3-cryptography qt6-base-dev fonts-dejavu-core)
 
-deps() {
+BENCH_PACKAGES=(gnupg)  # bench/compare_console.sh times gpg beside the sealed files
+
+deps() {  # the packages above, and any given as arguments
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "${PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if ((${#missing[@]})); then
@@ -43,18 +45,18 @@ case "${1:-}" in
     ;;
   demo)
     deps
-    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_GUI=ON \
-      -DAESSUITE_BUILD_BENCH=ON
-    build/bin/engine_bench --benchmark_filter='RunCipherJob/.*/aes256' --benchmark_min_time=0.2
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_GUI=ON
+    scripts/demo.sh build
     ;;
   bench)
-    deps
+    deps "${BENCH_PACKAGES[@]}"
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_GUI=ON \
       -DAESSUITE_BUILD_BENCH=ON
     build/bin/engine_bench --benchmark_filter='aes256|Ghash|Gcm|BlockCall'
     build/bin/kdf_bench
     build/bin/random_bench
     FILE_JOB=build/bin/file_job bench/compare_openssl.sh
+    AESTARNEX=build/bin/aestarnex bench/compare_console.sh
     ;;
   test)
     deps
