@@ -32,7 +32,7 @@ struct FileJobResult {
   uint8_t maxPercent;   // highest percent reported
 };
 
-// Fills a CipherJob from the spec, prepares the files, runs the job, closes the files and wipes
+// Fills a CipherJob from the request, prepares the files, runs the job, closes the files and wipes
 // the job's secrets. The AES tables must have been built (BuildTablesOnce).
 FileJobResult RunFileJob(const FileJobSpec& spec);
 
