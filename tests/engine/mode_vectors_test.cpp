@@ -8,10 +8,11 @@
 // when the last byte v is 1 to 16. A GCM file is the 16-byte tag followed by the ciphertext.
 #include <gtest/gtest.h>
 
-#include <ostream>
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "engine/aes.h"
 #include "engine/backend.h"
@@ -31,24 +32,9 @@ using testing_support::BytesToHex;
 using testing_support::LoadVectorFile;
 using testing_support::VectorFile;
 using testing_support::VectorRecord;
-using testing_support::VectorSchema;
 
-const VectorSchema kModeSchema{{"KEY", "IV", "PLAINTEXT", "CIPHERTEXT", "TAG"}, {"FAIL"}};
-
-// Whatever stands in IV bytes 12 to 15 must not reach a GCM job.
-const Bytes kGcmIvFiller{0xde, 0xad, 0xbe, 0xef};
-
-engine::KeySize KeySizeOf(const Bytes& key) {
-  switch (key.size()) {
-    case 16:
-      return engine::KeySize::Bits128;
-    case 24:
-      return engine::KeySize::Bits192;
-    case 32:
-      return engine::KeySize::Bits256;
-  }
-  throw std::runtime_error("AES key of " + std::to_string(key.size()) + " bytes");
-}
+const testing_support::VectorSchema kModeSchema{{"KEY", "IV", "PLAINTEXT", "CIPHERTEXT", "TAG"},
+                                                {"FAIL"}};
 
 Bytes Concat(const Bytes& a, const Bytes& b) {
   Bytes joined = a;
@@ -56,10 +42,19 @@ Bytes Concat(const Bytes& a, const Bytes& b) {
   return joined;
 }
 
-Bytes GcmJobIv(const VectorRecord& record) {
+// The job's 16-byte IV. GCM uses only the first 12, so whatever stands in bytes 12 to 15 must
+// not reach the job; ECB has no IV.
+Bytes JobIv(const VectorRecord& record, CipherMode mode) {
+  if (mode != CipherMode::Gcm) return record.Has("IV") ? record.Get("IV") : Bytes(16);
   const Bytes& iv = record.Get("IV");
   if (iv.size() != 12) throw std::runtime_error(record.where + ": GCM IV is not 96 bits");
-  return Concat(iv, kGcmIvFiller);
+  return Concat(iv, {0xde, 0xad, 0xbe, 0xef});
+}
+
+// The ciphertext as the job's file holds it: GCM puts the tag in front.
+Bytes JobCipher(const VectorRecord& record, CipherMode mode) {
+  if (mode != CipherMode::Gcm) return record.Get("CIPHERTEXT");
+  return Concat(record.Get("TAG"), record.Get("CIPHERTEXT"));
 }
 
 // Plaintext as a padded-mode decryption writes it: the last byte v, when 1 to 16, says how many
@@ -70,9 +65,27 @@ Bytes AfterPaddingTrim(Bytes plain) {
   return plain;
 }
 
-int Code(JobStatus status) {
-  return static_cast<int>(status);
-}
+// A vector file, its records (wrong-tag ones included) and its wrong-tag records.
+struct VectorSet {
+  const char* name;
+  CipherMode mode;
+  size_t records;
+  size_t failRecords;
+};
+
+// AESAVS multiblock messages (1 to 10 blocks); CTR counting over the whole IV as a 128-bit
+// big-endian number; GCM with a 96-bit IV, no additional data and plaintexts of 13 to 51 bytes.
+constexpr VectorSet kVectorSets[] = {
+    {"mmt_ecb_128", CipherMode::Ecb, 20, 0},    {"mmt_ecb_192", CipherMode::Ecb, 20, 0},
+    {"mmt_ecb_256", CipherMode::Ecb, 20, 0},    {"mmt_cbc_128", CipherMode::Cbc, 20, 0},
+    {"mmt_cbc_192", CipherMode::Cbc, 20, 0},    {"mmt_cbc_256", CipherMode::Cbc, 20, 0},
+    {"mmt_cfb128_128", CipherMode::Cfb, 20, 0}, {"mmt_cfb128_192", CipherMode::Cfb, 20, 0},
+    {"mmt_cfb128_256", CipherMode::Cfb, 20, 0}, {"mmt_ofb_128", CipherMode::Ofb, 20, 0},
+    {"mmt_ofb_192", CipherMode::Ofb, 20, 0},    {"mmt_ofb_256", CipherMode::Ofb, 20, 0},
+    {"ctr_sp800_38a", CipherMode::Ctr, 6, 0},   {"ctr_rfc3686", CipherMode::Ctr, 9, 0},
+    {"gcm_128", CipherMode::Gcm, 120, 31},      {"gcm_192", CipherMode::Gcm, 120, 28},
+    {"gcm_256", CipherMode::Gcm, 120, 27},      {"gcm_published", CipherMode::Gcm, 6, 0},
+};
 
 struct JobOutcome {
   bool prepared;
@@ -80,248 +93,107 @@ struct JobOutcome {
   Bytes output;
 };
 
-// Runs key/IV jobs over one input and one output file in a temporary folder.
-class JobBench {
- public:
+class ModeVectorTest : public ::testing::TestWithParam<std::tuple<bool, VectorSet>> {
+ protected:
+  void SetUp() override { USE_BACKEND_OR_SKIP(std::get<0>(GetParam())); }
+
   JobOutcome Run(CipherMode mode, Direction direction, const Bytes& key, const Bytes& iv,
                  const Bytes& input) {
+    if (key.size() != 16 && key.size() != 24 && key.size() != 32)
+      throw std::runtime_error("AES key of " + std::to_string(key.size()) + " bytes");
     testing_support::FileJobSpec job;
     job.direction = direction;
     job.mode = mode;
-    job.keySize = KeySizeOf(key);
+    job.keySize = static_cast<engine::KeySize>(key.size() / 8 - 2);
     job.key = key;
     job.iv = iv;
     job.input = dir_.File("input");
     job.output = dir_.File("output");
     testing_support::WriteFileBytes(job.input, input);
     const testing_support::FileJobResult result = testing_support::RunFileJob(job);
-    JobOutcome outcome{result.prepared, result.status, {}};
-    if (result.prepared) outcome.output = testing_support::ReadFileBytes(job.output);
-    return outcome;
+    return {result.prepared, result.status,
+            result.prepared ? testing_support::ReadFileBytes(job.output) : Bytes()};
   }
 
- private:
-  testing_support::TempDir dir_;
-};
-
-// Compares hex so that a failure shows both values; stops a test after a handful of failures.
-class MismatchLimit {
- public:
+  // Compares hex so that a failure shows both values; false after a handful of failures.
   bool Check(const JobOutcome& outcome, JobStatus status, const Bytes& expected,
              const std::string& what) {
     if (outcome.prepared && outcome.status == status && outcome.output == expected) return true;
     ADD_FAILURE() << what << (outcome.prepared ? "" : ": files not prepared") << "\n  status "
-                  << Code(outcome.status) << ", expected " << Code(status) << "\n  actual   "
-                  << BytesToHex(outcome.output) << "\n  expected " << BytesToHex(expected);
+                  << static_cast<int>(outcome.status) << ", expected " << static_cast<int>(status)
+                  << "\n  actual   " << BytesToHex(outcome.output) << "\n  expected "
+                  << BytesToHex(expected);
     return ++mismatches_ < 8;
   }
 
  private:
+  testing_support::TempDir dir_;
   int mismatches_ = 0;
 };
 
-std::string BackendName(bool hardware) {
-  return hardware ? "Hardware" : "Software";
-}
-
-// AESAVS multiblock message tests (10 records per section, 1 to 10 blocks each).
-struct MmtFile {
-  const char* name;
-  CipherMode mode;
-};
-void PrintTo(const MmtFile& file, std::ostream* os) {
-  *os << file.name;
-}
-constexpr MmtFile kMmtFiles[] = {
-    {"mmt_ecb_128", CipherMode::Ecb},    {"mmt_ecb_192", CipherMode::Ecb},
-    {"mmt_ecb_256", CipherMode::Ecb},    {"mmt_cbc_128", CipherMode::Cbc},
-    {"mmt_cbc_192", CipherMode::Cbc},    {"mmt_cbc_256", CipherMode::Cbc},
-    {"mmt_cfb128_128", CipherMode::Cfb}, {"mmt_cfb128_192", CipherMode::Cfb},
-    {"mmt_cfb128_256", CipherMode::Cfb}, {"mmt_ofb_128", CipherMode::Ofb},
-    {"mmt_ofb_192", CipherMode::Ofb},    {"mmt_ofb_256", CipherMode::Ofb},
-};
-
-class MmtTest : public ::testing::TestWithParam<std::tuple<bool, MmtFile>> {
- protected:
-  void SetUp() override { USE_BACKEND_OR_SKIP(std::get<0>(GetParam())); }
-};
-
-TEST_P(MmtTest, FileJobMatchesVectors) {
-  const MmtFile mmt = std::get<1>(GetParam());
-  const bool padded = engine::IsPaddedMode(mmt.mode);
-  const VectorFile file = LoadVectorFile(std::string(mmt.name) + ".txt", kModeSchema);
-  const auto& encrypt = file.Section("ENCRYPT").records;
-  const auto& decrypt = file.Section("DECRYPT").records;
-  ASSERT_EQ(encrypt.size(), 10u);
-  ASSERT_EQ(decrypt.size(), 10u);
-  JobBench bench;
-  MismatchLimit limit;
-
-  for (const VectorRecord& record : encrypt) {
-    const Bytes& plain = record.Get("PLAINTEXT");
-    const Bytes& cipher = record.Get("CIPHERTEXT");
-    const Bytes iv = record.Has("IV") ? record.Get("IV") : Bytes(16);  // ECB has none
-    JobOutcome outcome = bench.Run(mmt.mode, Direction::Encrypt, record.Get("KEY"), iv, plain);
-    if (padded) {
-      // Block-multiple inputs take a whole padding block, which the vector does not have.
-      EXPECT_EQ(outcome.output.size(), plain.size() + 16) << record.where;
-      if (outcome.output.size() > plain.size()) outcome.output.resize(plain.size());
-    }
-    if (!limit.Check(outcome, JobStatus::EncryptionComplete, cipher, "encrypt " + record.where))
-      return;
-  }
-  for (const VectorRecord& record : decrypt) {
-    const Bytes& plain = record.Get("PLAINTEXT");
-    const Bytes iv = record.Has("IV") ? record.Get("IV") : Bytes(16);  // ECB has none
-    JobOutcome outcome =
-        bench.Run(mmt.mode, Direction::Decrypt, record.Get("KEY"), iv, record.Get("CIPHERTEXT"));
-    if (!limit.Check(outcome, JobStatus::DecryptionComplete,
-                     padded ? AfterPaddingTrim(plain) : plain, "decrypt " + record.where))
-      return;
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Backends, MmtTest,
-                         ::testing::Combine(::testing::Bool(), ::testing::ValuesIn(kMmtFiles)),
-                         [](const auto& test) {
-                           return BackendName(std::get<0>(test.param)) + "_" +
-                                  std::get<1>(test.param).name;
-                         });
-
-// CTR: the counter is the whole IV, stepped as a 128-bit big-endian number. Both directions run
-// the same keystream; the direction only picks the outcome.
-struct CtrFile {
-  const char* name;
-  size_t records;
-};
-void PrintTo(const CtrFile& file, std::ostream* os) {
-  *os << file.name;
-}
-constexpr CtrFile kCtrFiles[] = {{"ctr_sp800_38a", 6}, {"ctr_rfc3686", 9}};
-
-class CtrTest : public ::testing::TestWithParam<std::tuple<bool, CtrFile>> {
- protected:
-  void SetUp() override { USE_BACKEND_OR_SKIP(std::get<0>(GetParam())); }
-};
-
-TEST_P(CtrTest, FileJobMatchesVectorsInBothDirections) {
-  const CtrFile ctr = std::get<1>(GetParam());
-  const VectorFile file = LoadVectorFile(std::string(ctr.name) + ".txt", kModeSchema);
-  ASSERT_EQ(file.RecordCount(), ctr.records);
-  JobBench bench;
-  MismatchLimit limit;
+// Encrypt records run in both directions, decrypt records in theirs. A wrong-tag record reports
+// the wrong tag, yet the whole plaintext-length output is written (its content is unauthenticated
+// and the vector lacks it).
+TEST_P(ModeVectorTest, FileJobMatchesVectors) {
+  const VectorSet set = std::get<1>(GetParam());
+  const bool padded = engine::IsPaddedMode(set.mode);
+  const VectorFile file = LoadVectorFile(std::string(set.name) + ".txt", kModeSchema);
+  ASSERT_EQ(file.RecordCount(), set.records);
+  size_t failures = 0;
   for (const auto& section : file.sections) {
     for (const VectorRecord& record : section.records) {
       const Bytes& key = record.Get("KEY");
-      const Bytes& iv = record.Get("IV");
+      const Bytes iv = JobIv(record, set.mode);
+      const Bytes cipher = JobCipher(record, set.mode);
+      JobOutcome decrypted = Run(set.mode, Direction::Decrypt, key, iv, cipher);
+      if (record.HasFlag("FAIL")) {
+        ++failures;
+        EXPECT_EQ(decrypted.output.size(), cipher.size() - 16) << record.where;
+        decrypted.output.clear();
+        if (!Check(decrypted, JobStatus::WrongTag, {}, "wrong tag " + record.where)) return;
+        continue;
+      }
       const Bytes& plain = record.Get("PLAINTEXT");
-      const Bytes& cipher = record.Get("CIPHERTEXT");
-      if (!limit.Check(bench.Run(CipherMode::Ctr, Direction::Encrypt, key, iv, plain),
-                       JobStatus::EncryptionComplete, cipher, "encrypt " + record.where) ||
-          !limit.Check(bench.Run(CipherMode::Ctr, Direction::Decrypt, key, iv, cipher),
-                       JobStatus::DecryptionComplete, plain, "decrypt " + record.where))
+      if (section.name == "ENCRYPT") {
+        JobOutcome encrypted = Run(set.mode, Direction::Encrypt, key, iv, plain);
+        if (padded) {
+          // Block-multiple inputs take a whole padding block, which the vector does not have.
+          EXPECT_EQ(encrypted.output.size(), plain.size() + 16) << record.where;
+          encrypted.output.resize(std::min(encrypted.output.size(), plain.size()));
+        }
+        if (!Check(encrypted, JobStatus::EncryptionComplete, cipher, "encrypt " + record.where))
+          return;
+      }
+      if (!Check(decrypted, JobStatus::DecryptionComplete, padded ? AfterPaddingTrim(plain) : plain,
+                 "decrypt " + record.where))
         return;
     }
   }
+  EXPECT_EQ(failures, set.failRecords);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, CtrTest,
-                         ::testing::Combine(::testing::Bool(), ::testing::ValuesIn(kCtrFiles)),
+INSTANTIATE_TEST_SUITE_P(Backends, ModeVectorTest,
+                         ::testing::Combine(::testing::Bool(), ::testing::ValuesIn(kVectorSets)),
                          [](const auto& test) {
-                           return BackendName(std::get<0>(test.param)) + "_" +
-                                  std::get<1>(test.param).name;
-                         });
-
-// GCM: 96-bit IV, no additional data, 128-bit tag, plaintexts of 13, 16, 32 and 51 bytes.
-struct GcmFile {
-  const char* name;
-  size_t encryptRecords;
-  size_t decryptRecords;  // 0: the file has no DECRYPT section
-  size_t failRecords;
-};
-void PrintTo(const GcmFile& file, std::ostream* os) {
-  *os << file.name;
-}
-constexpr GcmFile kGcmFiles[] = {
-    {"gcm_128", 60, 60, 31},
-    {"gcm_192", 60, 60, 28},
-    {"gcm_256", 60, 60, 27},
-    {"gcm_published", 6, 0, 0},
-};
-
-class GcmTest : public ::testing::TestWithParam<std::tuple<bool, GcmFile>> {
- protected:
-  void SetUp() override { USE_BACKEND_OR_SKIP(std::get<0>(GetParam())); }
-};
-
-TEST_P(GcmTest, FileJobMatchesVectors) {
-  const GcmFile gcm = std::get<1>(GetParam());
-  const VectorFile file = LoadVectorFile(std::string(gcm.name) + ".txt", kModeSchema);
-  const auto& encrypt = file.Section("ENCRYPT").records;
-  ASSERT_EQ(encrypt.size(), gcm.encryptRecords);
-  ASSERT_EQ(file.RecordCount(), gcm.encryptRecords + gcm.decryptRecords);
-  JobBench bench;
-  MismatchLimit limit;
-
-  // Encrypt records: the file is tag then ciphertext, and it decrypts back with a good tag.
-  for (const VectorRecord& record : encrypt) {
-    const Bytes& key = record.Get("KEY");
-    const Bytes iv = GcmJobIv(record);
-    const Bytes sealed = Concat(record.Get("TAG"), record.Get("CIPHERTEXT"));
-    if (!limit.Check(
-            bench.Run(CipherMode::Gcm, Direction::Encrypt, key, iv, record.Get("PLAINTEXT")),
-            JobStatus::EncryptionComplete, sealed, "encrypt " + record.where) ||
-        !limit.Check(bench.Run(CipherMode::Gcm, Direction::Decrypt, key, iv, sealed),
-                     JobStatus::DecryptionComplete, record.Get("PLAINTEXT"),
-                     "decrypt " + record.where))
-      return;
-  }
-  if (gcm.decryptRecords == 0) return;
-
-  // Decrypt records: a FAIL record reports the wrong tag, yet the whole plaintext-length output
-  // is written (its content is unauthenticated and the vector does not give it).
-  size_t failures = 0;
-  for (const VectorRecord& record : file.Section("DECRYPT").records) {
-    const Bytes& cipher = record.Get("CIPHERTEXT");
-    JobOutcome outcome = bench.Run(CipherMode::Gcm, Direction::Decrypt, record.Get("KEY"),
-                                   GcmJobIv(record), Concat(record.Get("TAG"), cipher));
-    if (record.HasFlag("FAIL")) {
-      ++failures;
-      ASSERT_FALSE(record.Has("PLAINTEXT")) << record.where;
-      EXPECT_EQ(outcome.output.size(), cipher.size()) << record.where;
-      outcome.output.clear();
-      if (!limit.Check(outcome, JobStatus::WrongTag, {}, "wrong tag " + record.where)) return;
-    } else if (!limit.Check(outcome, JobStatus::DecryptionComplete, record.Get("PLAINTEXT"),
-                            "decrypt " + record.where)) {
-      return;
-    }
-  }
-  EXPECT_EQ(failures, gcm.failRecords);
-}
-
-INSTANTIATE_TEST_SUITE_P(Backends, GcmTest,
-                         ::testing::Combine(::testing::Bool(), ::testing::ValuesIn(kGcmFiles)),
-                         [](const auto& test) {
-                           return BackendName(std::get<0>(test.param)) + "_" +
+                           return std::string(std::get<0>(test.param) ? "Hardware_" : "Software_") +
                                   std::get<1>(test.param).name;
                          });
 
 // The SP 800-38A CTR examples and the GCM test cases are typed in by hand; OpenSSL confirms the
 // transcription, so that a typo cannot pass for an engine fault.
 TEST(ModeVectorData, HandTypedFilesAgreeWithOpenSsl) {
-  const VectorFile ctr = LoadVectorFile("ctr_sp800_38a.txt", kModeSchema);
-  for (const auto& section : ctr.sections)
-    for (const VectorRecord& record : section.records)
-      EXPECT_EQ(BytesToHex(testing_support::OracleEncrypt(
-                    CipherMode::Ctr, record.Get("KEY"), record.Get("IV"), record.Get("PLAINTEXT"))),
-                BytesToHex(record.Get("CIPHERTEXT")))
-          << record.where;
-  const VectorFile gcm = LoadVectorFile("gcm_published.txt", kModeSchema);
-  for (const VectorRecord& record : gcm.Section("ENCRYPT").records)
-    EXPECT_EQ(BytesToHex(testing_support::OracleEncrypt(CipherMode::Gcm, record.Get("KEY"),
-                                                        GcmJobIv(record), record.Get("PLAINTEXT"))),
-              BytesToHex(Concat(record.Get("TAG"), record.Get("CIPHERTEXT"))))
-        << record.where;
+  for (const auto& [name, mode] : {std::pair{"ctr_sp800_38a.txt", CipherMode::Ctr},
+                                   std::pair{"gcm_published.txt", CipherMode::Gcm}}) {
+    const VectorFile file = LoadVectorFile(name, kModeSchema);
+    for (const auto& section : file.sections) {
+      for (const VectorRecord& record : section.records) {
+        EXPECT_EQ(BytesToHex(testing_support::OracleEncrypt(
+                      mode, record.Get("KEY"), JobIv(record, mode), record.Get("PLAINTEXT"))),
+                  BytesToHex(JobCipher(record, mode)))
+            << record.where;
+      }
+    }
+  }
 }
 
 // The loader is what stands between a damaged vector file and a test that passes on nothing.

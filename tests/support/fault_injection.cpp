@@ -37,7 +37,6 @@ ScopedFileIo::~ScopedFileIo() {
 int64_t ScopedFileIo::Read(void* context, engine::FileHandle file, void* data, size_t size) {
   auto* self = static_cast<ScopedFileIo*>(context);
   const FaultPlan& plan = self->plan_;
-  ++self->log_.reads;
   uint64_t position = Position(file);
 
   if (plan.emulateInput) {
@@ -77,16 +76,9 @@ int64_t ScopedFileIo::Read(void* context, engine::FileHandle file, void* data, s
 int64_t ScopedFileIo::Write(void* context, engine::FileHandle file, const void* data, size_t size) {
   auto* self = static_cast<ScopedFileIo*>(context);
   const FaultPlan& plan = self->plan_;
-  ++self->log_.writes;
   if (self->log_.faultsFired > 0) ++self->log_.writesAfterFault;
   if (plan.discardOutput) return static_cast<int64_t>(size);
 
-  if (self->failNextWrite_) {
-    self->failNextWrite_ = false;
-    ++self->log_.faultsFired;
-    self->log_.writesAfterFault = 0;
-    return FailWith(EIO);
-  }
   uint64_t position = Position(file);
   if (plan.writeFault != Fault::None && !self->writeFired_ && position == plan.writeAt &&
       ++self->writesSeenAtPosition_ == plan.writeOccurrence) {
@@ -100,9 +92,6 @@ int64_t ScopedFileIo::Write(void* context, engine::FileHandle file, const void* 
         return FailWith(EINTR);
       case Fault::NoProgress:
         return 0;
-      case Fault::PartialThenFail:
-        self->failNextWrite_ = true;
-        [[fallthrough]];
       case Fault::Partial:
         size = std::max<size_t>(size / 2, 1);
         break;

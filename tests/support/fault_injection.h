@@ -11,12 +11,11 @@ namespace testing_support {
 
 enum class Fault : uint8_t {
   None,
-  Fail,             // -1 with EIO
-  Interrupt,        // -1 with EINTR, once; the retry goes through
-  NoProgress,       // a write that moves nothing (returns 0)
-  Partial,          // moves half of the bytes; the retry moves the rest
-  PartialThenFail,  // a write that moves half of the bytes; its retry fails with EIO
-  EndOfFile,        // reads: the file seems to end at `at` (the input shrank under the job)
+  Fail,        // -1 with EIO
+  Interrupt,   // -1 with EINTR, once; the retry goes through
+  NoProgress,  // a write that moves nothing (returns 0)
+  Partial,     // moves half of the bytes; the retry moves the rest
+  EndOfFile,   // reads: the file seems to end at `at` (the input shrank under the job)
 };
 
 struct FaultPlan {
@@ -32,8 +31,6 @@ struct FaultPlan {
 };
 
 struct FaultLog {
-  int reads = 0;
-  int writes = 0;
   int faultsFired = 0;       // raw calls that got a fault
   int writesAfterFault = 0;  // write calls made after the last fault
 };
@@ -57,7 +54,6 @@ class ScopedFileIo {
   int writesSeenAtPosition_ = 0;
   bool readFired_ = false;
   bool writeFired_ = false;
-  bool failNextWrite_ = false;
   engine::FileIoOverride io_;
 };
 
