@@ -14,12 +14,6 @@ namespace {
 
 using engine::JobStatus;
 
-template <typename Value>
-struct Keyword {
-  uint32_t hash;
-  Value value;
-};
-
 constexpr Keyword<ConsoleFunction> kFunctions[] = {
     {KeywordHash("HELP"), ConsoleFunction::Help},
     {KeywordHash("PRAXEL"), ConsoleFunction::Praxel},
@@ -59,14 +53,7 @@ constexpr uint32_t kOverwrite = KeywordHash("OVERWRITE");
 // and so is any other text that happens to hash alike.
 template <typename Value, size_t N>
 bool Match(const Token& token, const Keyword<Value> (&table)[N], Value& value) {
-  if (token.length == 0) return false;
-  for (const Keyword<Value>& keyword : table) {
-    if (keyword.hash == token.hash) {
-      value = keyword.value;
-      return true;
-    }
-  }
-  return false;
+  return token.length != 0 && LookUpKeyword(token.hash, table, value);
 }
 
 ParseResult Fail(JobStatus status, const char* text, ConsoleFunction function) {

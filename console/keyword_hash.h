@@ -29,4 +29,23 @@ constexpr uint32_t KeywordHash(const char (&keyword)[N]) {
 
 static_assert(KeywordHash("E") == 0x1299 && KeywordHash("D") == 0x1210);
 
+// One recognised keyword (or settings line) and what it selects.
+template <typename Value>
+struct Keyword {
+  uint32_t hash;
+  Value value;
+};
+
+// The value of the keyword whose hash equals `hash`: any text that hashes alike is taken as it.
+template <typename Value, size_t N>
+bool LookUpKeyword(uint32_t hash, const Keyword<Value> (&table)[N], Value& value) {
+  for (const Keyword<Value>& keyword : table) {
+    if (keyword.hash == hash) {
+      value = keyword.value;
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace console

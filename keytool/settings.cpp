@@ -10,24 +10,19 @@ namespace keytool {
 
 namespace {
 
+using console::Keyword;
 using console::KeywordHash;
 
-template <typename Value>
-struct SettingLine {
-  uint32_t hash;
-  Value value;
-};
-
-constexpr SettingLine<engine::Direction> kDirections[] = {
+constexpr Keyword<engine::Direction> kDirections[] = {
     {KeywordHash("ENCRYPT"), engine::Direction::Encrypt},
     {KeywordHash("DECRYPT"), engine::Direction::Decrypt},
 };
-constexpr SettingLine<engine::KeySize> kKeySizes[] = {
+constexpr Keyword<engine::KeySize> kKeySizes[] = {
     {KeywordHash("KEY SIZE 128"), engine::KeySize::Bits128},
     {KeywordHash("KEY SIZE 192"), engine::KeySize::Bits192},
     {KeywordHash("KEY SIZE 256"), engine::KeySize::Bits256},
 };
-constexpr SettingLine<engine::CipherMode> kModes[] = {
+constexpr Keyword<engine::CipherMode> kModes[] = {
     {KeywordHash("MODE CTR"), engine::CipherMode::Ctr},
     {KeywordHash("MODE GCM"), engine::CipherMode::Gcm},
     {KeywordHash("MODE OFB"), engine::CipherMode::Ofb},
@@ -36,17 +31,17 @@ constexpr SettingLine<engine::CipherMode> kModes[] = {
     {KeywordHash("MODE ECB"), engine::CipherMode::Ecb},
     {KeywordHash("MODE PCBC"), engine::CipherMode::Pcbc},
 };
-constexpr SettingLine<uint8_t> kPrngSizes[] = {
+constexpr Keyword<uint8_t> kPrngSizes[] = {
     {KeywordHash("PRNG 64MB"), 0},  {KeywordHash("PRNG 128MB"), 1}, {KeywordHash("PRNG 256MB"), 2},
     {KeywordHash("PRNG 512MB"), 3}, {KeywordHash("PRNG 1GB"), 4},   {KeywordHash("PRNG 2GB"), 5},
     {KeywordHash("PRNG 4GB"), 6},   {KeywordHash("PRNG 8GB"), 7},   {KeywordHash("PRNG 16GB"), 8},
 };
-constexpr SettingLine<LockMask> kIvLocks[] = {
+constexpr Keyword<LockMask> kIvLocks[] = {
     {KeywordHash("LOCK IV LOAD"), kLockIvLoad},   {KeywordHash("LOCK IV SAVE"), kLockIvSave},
     {KeywordHash("LOCK IV RAND"), kLockIvRand},   {KeywordHash("LOCK IV COPY"), kLockIvCopy},
     {KeywordHash("LOCK IV PASTE"), kLockIvPaste}, {KeywordHash("LOCK IV ZERO"), kLockIvZero},
 };
-constexpr SettingLine<LockMask> kKeyLocks[] = {
+constexpr Keyword<LockMask> kKeyLocks[] = {
     {KeywordHash("LOCK KEY LOAD"), kLockKeyLoad},   {KeywordHash("LOCK KEY SAVE"), kLockKeySave},
     {KeywordHash("LOCK KEY RAND"), kLockKeyRand},   {KeywordHash("LOCK KEY COPY"), kLockKeyCopy},
     {KeywordHash("LOCK KEY PASTE"), kLockKeyPaste}, {KeywordHash("LOCK KEY ZERO"), kLockKeyZero},
@@ -65,22 +60,16 @@ struct LineHashes {
 
   // The first line, in file order, that matches any value of the group decides it.
   template <typename Value, size_t N>
-  bool Decide(const SettingLine<Value> (&group)[N], Value& value) const {
-    for (size_t i = 0; i < count; ++i) {
-      for (const SettingLine<Value>& line : group) {
-        if (line.hash == hashes[i]) {
-          value = line.value;
-          return true;
-        }
-      }
-    }
+  bool Decide(const Keyword<Value> (&group)[N], Value& value) const {
+    for (size_t i = 0; i < count; ++i)
+      if (console::LookUpKeyword(hashes[i], group, value)) return true;
     return false;
   }
 
   template <size_t N>
-  LockMask Locks(const SettingLine<LockMask> (&group)[N]) const {
+  LockMask Locks(const Keyword<LockMask> (&group)[N]) const {
     LockMask locks = 0;
-    for (const SettingLine<LockMask>& line : group)
+    for (const Keyword<LockMask>& line : group)
       if (Contains(line.hash)) locks = static_cast<LockMask>(locks | line.value);
     return locks;
   }
