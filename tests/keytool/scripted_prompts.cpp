@@ -1,6 +1,8 @@
 // ScriptedPrompts: the queue answers, the record keeps what the program asked.
 #include "tests/keytool/scripted_prompts.h"
 
+#include <QWidget>
+
 namespace testing_gui {
 
 namespace {
@@ -13,8 +15,10 @@ panel::MessageRequest PathRequest(const QString& initialPath) {
 
 }  // namespace
 
-panel::PromptAnswer ScriptedPrompts::Message(QWidget*, const panel::MessageRequest& request) {
-  records_.push_back({Record::Kind::Message, request});
+panel::PromptAnswer ScriptedPrompts::Message(QWidget* owner, const panel::MessageRequest& request) {
+  records_.push_back(
+      {Record::Kind::Message, request, owner != nullptr ? owner->windowTitle() : QString()});
+  if (onMessage_) onMessage_(owner, request);
   if (answers_.empty())
     return request.buttons == panel::PromptButtons::Ok ? panel::PromptAnswer::Ok
                                                        : panel::PromptAnswer::No;
@@ -24,12 +28,12 @@ panel::PromptAnswer ScriptedPrompts::Message(QWidget*, const panel::MessageReque
 }
 
 QString ScriptedPrompts::OpenFile(QWidget*, const QString& initialPath) {
-  records_.push_back({Record::Kind::OpenFile, PathRequest(initialPath)});
+  records_.push_back({Record::Kind::OpenFile, PathRequest(initialPath), QString()});
   return NextPath();
 }
 
 QString ScriptedPrompts::SaveFile(QWidget*, const QString& initialPath) {
-  records_.push_back({Record::Kind::SaveFile, PathRequest(initialPath)});
+  records_.push_back({Record::Kind::SaveFile, PathRequest(initialPath), QString()});
   return NextPath();
 }
 

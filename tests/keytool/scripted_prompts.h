@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "keytool/panel.h"
@@ -15,6 +16,7 @@ class ScriptedPrompts : public panel::Prompts {
   struct Record {
     enum class Kind { Message, OpenFile, SaveFile } kind;
     panel::MessageRequest request;  // for a file dialog only `text` is set: the initial path
+    QString ownerCaption;           // the owner window's caption while the prompt was open
   };
 
   // Answers taken in order; with none queued a box answers No (Ok for an Ok box) and a
@@ -23,6 +25,10 @@ class ScriptedPrompts : public panel::Prompts {
   void QueuePath(const QString& path) { paths_.push_back(path); }
 
   const std::vector<Record>& Records() const { return records_; }
+  // Called with the owner while each message box is "open" (to grab the window's state).
+  void OnMessage(std::function<void(QWidget* owner, const panel::MessageRequest&)> hook) {
+    onMessage_ = std::move(hook);
+  }
 
   panel::PromptAnswer Message(QWidget* owner, const panel::MessageRequest& request) override;
   QString OpenFile(QWidget* owner, const QString& initialPath) override;
@@ -34,6 +40,7 @@ class ScriptedPrompts : public panel::Prompts {
   std::deque<panel::PromptAnswer> answers_;
   std::deque<QString> paths_;
   std::vector<Record> records_;
+  std::function<void(QWidget*, const panel::MessageRequest&)> onMessage_;
 };
 
 }  // namespace testing_gui

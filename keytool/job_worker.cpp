@@ -1,0 +1,43 @@
+// JobWorker: a std::thread per job, posting its progress and its end to the window.
+#include "keytool/job_worker.h"
+
+#include <QCoreApplication>
+
+namespace panel {
+
+namespace {
+
+void PostProgress(const engine::CipherJob&, void* window) {
+  QCoreApplication::postEvent(static_cast<QObject*>(window), new QEvent(kJobProgressMessage));
+}
+
+}  // namespace
+
+JobWorker::~JobWorker() {
+  if (!thread_.joinable()) return;
+  job_->stopFlag.store(engine::kStopRequested, std::memory_order_relaxed);
+  thread_.join();
+}
+
+void JobWorker::Start(QObject* window, engine::CipherJob& job, JobBody body) {
+  job_ = &job;
+  job.onProgress = PostProgress;
+  job.progressContext = window;
+  thread_ = std::thread([window, &job, body] {
+    body(job);
+    QCoreApplication::postEvent(window, new QEvent(kJobFinishedMessage));
+  });
+}
+
+void JobWorker::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+QString ProgressText(uint8_t percent) {
+  if (percent == 100) return QStringLiteral("Complete");
+  char text[] = "Working - 000%";
+  engine::FormatPercent(percent > 100 ? 100 : percent, text + 10);
+  return QString::fromLatin1(text);
+}
+
+}  // namespace panel
