@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
@@ -55,7 +56,21 @@ KeyToolWindow::KeyToolWindow(KeyToolSettings& settings, engine::AccelerationSett
       settings_(settings),
       acceleration_(acceleration),
       features_(features),
-      prompts_(prompts) {
+      prompts_(prompts),
+      keyPanel_(
+          settings, prompts,
+          {this, [this] { return IdleFlag(); }, [this] { ParkFocus(); },
+           [this](const QString& title, const QString& message) { ShowStatus(title, message); }}),
+      jobs_(settings, prompts,
+            {this, [this] { ParkFocus(); },
+             [this](const QString& title, const QString& message) { ShowStatus(title, message); },
+             [this](const QString& text) { labels_[kStatusLine2Id]->setText(text); },
+             [this](const QString& input, const QString& output) {
+               inputPath_->setText(input);
+               outputPath_->setText(output);
+             },
+             [this] { OnJobStateChanged(); },
+             [this](engine::CipherJob& job) { keyPanel_.ReadJobBytes(job.iv, job.key); }}) {
   RegisterKeyToolResources();
   setObjectName(QString::fromLatin1(kWindowClassName));
   setWindowTitle(QString::fromLatin1(kCaption));
@@ -71,14 +86,15 @@ KeyToolWindow::KeyToolWindow(KeyToolSettings& settings, engine::AccelerationSett
   PaintPanelLook();
   status_ = std::make_unique<panel::StatusRow>(
       labels_[kStatusLine1Id], labels_[kStatusLine2Id], QString::fromLatin1(kStatusTitle),
-      QString::fromLatin1(kInfoLine), [this] { return idle_; });
+      QString::fromLatin1(kInfoLine), [this] { return IdleFlag(); });
   focusConnection_ = connect(qApp, &QApplication::focusChanged, this,
                              [this](QWidget* old, QWidget* now) { OnFocusChanged(old, now); });
 
-  cells_[0]->setFocus(Qt::OtherFocusReason);
-  remembered_ = cells_[0];
+  keyPanel_.ApplyVisibility();
+  keyPanel_.Cell(0)->setFocus(Qt::OtherFocusReason);
+  remembered_ = keyPanel_.Cell(0);
   RefreshSettingTexts();
-  idle_ = true;
+  jobs_.ApplyPresetPrng();
   RefreshColours();
 }
 
@@ -95,9 +111,9 @@ void KeyToolWindow::CreateControls() {
     QWidget* widget;
     const QString text = QString::fromLatin1(c.text);
     if (c.kind == ControlClass::Sedit) {
-      DigitCell* cell = new DigitCell(c.id, this);
+      DigitCell* cell = new DigitCell(c.id, keyPanel_, this);
       cell->setFont(digitFont);
-      cells_[c.id - kFirstCellId] = cell;
+      keyPanel_.AttachCell(cell);
       widget = cell;
     } else if (c.kind == ControlClass::Edit) {
       QLineEdit* edit = new QLineEdit(this);
@@ -143,8 +159,8 @@ void KeyToolWindow::CreateControls() {
   // Created after the controls, so it is destroyed after them too.
   echoStyle_ = new panel::DashEchoStyle;
   echoStyle_->setParent(this);
-  for (DigitCell* cell : cells_)
-    cell->setStyle(echoStyle_);
+  for (int i = 0; i < kCellCount; ++i)
+    keyPanel_.Cell(i)->setStyle(echoStyle_);
   inputPath_->setStyle(echoStyle_);
   outputPath_->setStyle(echoStyle_);
 }
@@ -187,8 +203,8 @@ void KeyToolWindow::RefreshSettingTexts() {
   labels_[kModeId]->setText(QString::fromLatin1(kModeNames[mode]));
   labels_[kAccelIndicatorId]->setText(QString::fromLatin1(acceleration_.text));
   const QLineEdit::EchoMode echo = settings_.confidential ? QLineEdit::Password : QLineEdit::Normal;
-  for (DigitCell* cell : cells_)
-    cell->setEchoMode(echo);
+  for (int i = 0; i < kCellCount; ++i)
+    keyPanel_.Cell(i)->setEchoMode(echo);
   inputPath_->setEchoMode(echo);
   outputPath_->setEchoMode(echo);
   RefreshColours();
@@ -200,7 +216,7 @@ void KeyToolWindow::RefreshColours() {
                                                   ? panel::kTextDecrypt
                                                   : panel::kTextNormal);
   panel::SetTextColour(labels_[kStartId],
-                       ReadyFlag() && idle_ ? panel::kTextReady : panel::kTextNotReady);
+                       ReadyFlag() && IdleFlag() ? panel::kTextReady : panel::kTextNotReady);
   // In ECB the IV buttons take the box colour and vanish without moving.
   const QColor ivButtons =
       settings_.mode == CipherMode::Ecb ? panel::kBoxColour : panel::kTextNormal;
@@ -219,7 +235,8 @@ void KeyToolWindow::ParkFocus() {
 }
 
 void KeyToolWindow::OnCommand(int id) {
-  if (!idle_ && id != kStartId) return;  // during a job only Start (then Abort) counts
+  if (!IdleFlag() && id != kStartId) return;  // during a job only Start (then Abort) counts
+  if (id >= kFirstButtonId && id < kFirstButtonId + 12) return keyPanel_.OnButton(id);
   switch (id) {
     case kConfidentialId:
       ParkFocus();
@@ -239,6 +256,7 @@ void KeyToolWindow::OnCommand(int id) {
       if (settings_.locks & kLockKeySize) return;  // frozen: keeps its look, ignores the click
       ParkFocus();
       settings_.keySize = static_cast<KeySize>((static_cast<int>(settings_.keySize) + 1) % 3);
+      keyPanel_.ApplyVisibility();
       RefreshSettingTexts();
       ShowStatus(QStringLiteral("Key Size"), labels_[kKeySizeId]->text());
       break;
@@ -246,40 +264,63 @@ void KeyToolWindow::OnCommand(int id) {
       if (settings_.locks & kLockMode) return;
       ParkFocus();
       settings_.mode = static_cast<CipherMode>((static_cast<int>(settings_.mode) + 1) % 7);
+      keyPanel_.ApplyVisibility();
       RefreshSettingTexts();
       ShowStatus(QStringLiteral("Mode of Operation"),
                  QString::fromLatin1(kModeLongNames[static_cast<int>(settings_.mode)]));
       break;
+    case kStartId:
+      jobs_.StartJob();
+      break;
+    case kSaveAsId:
+      jobs_.ChooseOutput();
+      break;
+    case kClearInputId:
+      jobs_.ClearInput();
+      break;
+    case kClearOutputId:
+      jobs_.ClearOutput();
+      break;
+    case kAccelIndicatorId:
+      ToggleAcceleration();
+      break;
     default:
-      // The twelve buttons, the files, Start and the acceleration switch arrive with the key
-      // panel and job control.
       break;
   }
 }
 
-void KeyToolWindow::SetIdleFlag(bool idle) {
-  idle_ = idle;
+// Only a processor with AES instructions can switch; the letter shows the pair in use.
+void KeyToolWindow::ToggleAcceleration() {
+  ParkFocus();
+  const engine::ToggleResult result = engine::ToggleAesBackend(features_, acceleration_);
+  settings_.acceleration = acceleration_.text[0];
+  labels_[kAccelIndicatorId]->setText(QString::fromLatin1(acceleration_.text));
+  ShowStatus(QString::fromLatin1(result.title), QString::fromLatin1(result.message));
+}
+
+void KeyToolWindow::OnJobStateChanged() {
+  labels_[kStartId]->setText(IdleFlag() ? QStringLiteral("Start") : QStringLiteral("Abort"));
   RefreshColours();
   if (auto* cell = dynamic_cast<DigitCell*>(QApplication::focusWidget()))
-    cell->SetFocusLook(idle_ && cell->parentWidget() == this);
+    cell->SetFocusLook(IdleFlag() && cell->parentWidget() == this);
 }
 
-void KeyToolWindow::SetInputPath(const QString& path) {
-  inputPath_->setText(path);
-  inputSet_ = !path.isEmpty();
-  RefreshColours();
-}
-
-void KeyToolWindow::SetOutputPath(const QString& path) {
-  outputPath_->setText(path);
-  outputSet_ = !path.isEmpty();
-  RefreshColours();
+void KeyToolWindow::mousePressEvent(QMouseEvent* event) {
+  constexpr QRect kOpenBox(14, 55, 55, 20);
+  if (!IdleFlag() || !kOpenBox.contains(event->position().toPoint())) return;
+  if (event->buttons() != Qt::LeftButton) return;  // no other button held
+  const Qt::KeyboardModifiers keys = event->modifiers() & ~Qt::KeypadModifier;
+  if (keys == Qt::NoModifier)
+    jobs_.ChooseInput();
+  else if (keys == Qt::ShiftModifier)
+    jobs_.SelectPrng();
 }
 
 void KeyToolWindow::OnFocusChanged(QWidget* old, QWidget* now) {
   if (auto* cell = dynamic_cast<DigitCell*>(old); cell && cell->parentWidget() == this)
     cell->SetFocusLook(false);
-  if (auto* cell = dynamic_cast<DigitCell*>(now); cell && cell->parentWidget() == this && idle_) {
+  if (auto* cell = dynamic_cast<DigitCell*>(now);
+      cell && cell->parentWidget() == this && IdleFlag()) {
     cell->SetFocusLook(true);
     remembered_ = cell;
   }
@@ -288,13 +329,21 @@ void KeyToolWindow::OnFocusChanged(QWidget* old, QWidget* now) {
 bool KeyToolWindow::event(QEvent* event) {
   // WM_SETFOCUS on the window while idle: the focus returns to the remembered cell, not to the
   // sink that a command last parked it on.
-  if (event->type() == QEvent::WindowActivate && idle_ && remembered_ != nullptr)
+  if (event->type() == panel::kJobProgressMessage) {
+    jobs_.OnJobProgress();
+    return true;
+  }
+  if (event->type() == panel::kJobFinishedMessage) {
+    jobs_.FinishJob();
+    return true;
+  }
+  if (event->type() == QEvent::WindowActivate && IdleFlag() && remembered_ != nullptr)
     remembered_->setFocus(Qt::ActiveWindowFocusReason);
   return QWidget::event(event);
 }
 
 void KeyToolWindow::closeEvent(QCloseEvent* event) {
-  if (!idle_) {  // a running job keeps the window open
+  if (!IdleFlag()) {  // a running job keeps the window open
     event->ignore();
     return;
   }

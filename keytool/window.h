@@ -8,6 +8,8 @@
 #include <memory>
 
 #include "engine/backend.h"
+#include "keytool/job_control.h"
+#include "keytool/key_panel.h"
 #include "keytool/panel.h"
 #include "keytool/settings.h"
 
@@ -15,8 +17,6 @@ class QLabel;
 class QLineEdit;
 
 namespace keytool {
-
-class DigitCell;
 
 constexpr char kWindowClassName[] = "Encryption Software";
 constexpr char kCaption[] = "AES Moltra";
@@ -64,13 +64,14 @@ class KeyToolWindow : public QWidget {
   void OnCommand(int id);
   void ShowStatus(const QString& title, const QString& message);
 
-  bool IdleFlag() const { return idle_; }
-  bool ReadyFlag() const { return inputSet_ && outputSet_; }
-  // A job clears the IdleFlag from its start until its end has been handled.
-  void SetIdleFlag(bool idle);
-  // The chosen files; an empty path clears the choice. The Start colour follows the ReadyFlag.
-  void SetInputPath(const QString& path);
-  void SetOutputPath(const QString& path);
+  bool IdleFlag() const { return jobs_.IdleFlag(); }
+  bool ReadyFlag() const { return jobs_.ReadyFlag(); }
+  const JobControl& Jobs() const { return jobs_; }
+  // Test seams: a job's IdleFlag without a job, and the files as the dialogs would choose them
+  // (an empty path clears the choice).
+  void SetIdleFlag(bool idle) { jobs_.SetIdleFlag(idle); }
+  void SetInputPath(const QString& path) { jobs_.SetInputChoice(path); }
+  void SetOutputPath(const QString& path) { jobs_.SetOutputChoice(path); }
 
   const QPixmap& PanelLook() const { return look_; }
   panel::StatusRow& Status() { return *status_; }
@@ -80,6 +81,8 @@ class KeyToolWindow : public QWidget {
   void paintEvent(QPaintEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
+  // The "Open" label reports no clicks: a press on it reaches the window.
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   void CreateControls();
@@ -89,6 +92,9 @@ class KeyToolWindow : public QWidget {
   // Texts and colours that follow the settings and flags (the WM_CTLCOLOR* answers).
   void RefreshSettingTexts();
   void RefreshColours();
+  // The IdleFlag or the ReadyFlag changed: the Start label and the focus look follow.
+  void OnJobStateChanged();
+  void ToggleAcceleration();
 
   KeyToolSettings& settings_;
   engine::AccelerationSetting& acceleration_;
@@ -98,15 +104,13 @@ class KeyToolWindow : public QWidget {
   std::unique_ptr<panel::StatusRow> status_;
   QWidget* sink_ = nullptr;
   QWidget* remembered_ = nullptr;  // the digit cell that last showed the focus look
-  DigitCell* cells_[96] = {};
-  QLabel* labels_[143] = {};  // statics by id (the ids of the table stay below 143)
+  QLabel* labels_[143] = {};       // statics by id (the ids of the table stay below 143)
   QLineEdit* inputPath_ = nullptr;
   QLineEdit* outputPath_ = nullptr;
   panel::DashEchoStyle* echoStyle_ = nullptr;
   QMetaObject::Connection focusConnection_;
-  bool idle_ = false;
-  bool inputSet_ = false;
-  bool outputSet_ = false;
+  KeyPanel keyPanel_;
+  JobControl jobs_;
 };
 
 // Start-up steps: processor check (the refusal box, then nullptr), backend, "config.ini" in the

@@ -1,0 +1,300 @@
+// The key tool's job control: file choices, StartJob, the worker, progress and FinishJob.
+#include "keytool/job_control.h"
+
+#include <string.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QWidget>
+
+#include "engine/file.h"
+#include "engine/modes.h"
+#include "keys/random.h"
+#include "keytool/panel.h"
+
+namespace keytool {
+
+namespace {
+
+using engine::JobStatus;
+
+constexpr char kCaption[] = "AES Moltra";
+constexpr char kSameFile[] = "Input and output can not be the same file";
+constexpr char kPathTooLong[] = "Error - The path is longer than 259 bytes";
+constexpr char kOpenTitle[] = "Open File";
+constexpr char kSaveTitle[] = "Save File As";
+constexpr uint8_t kPrngSizeCount = 9;
+
+constexpr const char* kPrngSizeTexts[kPrngSizeCount] = {
+    "64 Megabytes of Pseudo Random",  "128 Megabytes of Pseudo Random",
+    "256 Megabytes of Pseudo Random", "512 Megabytes of Pseudo Random",
+    "1 Gigabyte of Pseudo Random",    "2 Gigabytes of Pseudo Random",
+    "4 Gigabytes of Pseudo Random",   "8 Gigabytes of Pseudo Random",
+    "16 Gigabytes of Pseudo Random"};
+
+bool IsOutputSideFailure(JobStatus status) {
+  return status == JobStatus::OutputUnwritable || status == JobStatus::NoSpace;
+}
+
+}  // namespace
+
+QString PrngSizeText(uint8_t index) {
+  return QString::fromLatin1(kPrngSizeTexts[index % kPrngSizeCount]).leftJustified(30);
+}
+
+void RunJobThread(engine::CipherJob& job) {
+  if (job.kind == engine::JobKind::Prng) {
+    keys::PrngFileRun(job);
+  } else {
+    engine::RunCipherJob(job);
+  }
+}
+
+JobControl::JobControl(KeyToolSettings& settings, panel::Prompts& prompts, JobControlHost host)
+    : settings_(settings), prompts_(prompts), host_(std::move(host)) {
+  job_.host = engine::JobHost::Window;
+}
+
+void JobControl::ApplyPresetPrng() {
+  if (!settings_.prngSelected) return;
+  inputSet_ = true;
+  inputPath_.clear();
+  prngIndex_ = settings_.prngSize % kPrngSizeCount;
+  settings_.prngSize = static_cast<uint8_t>((prngIndex_ + 1) % kPrngSizeCount);
+  RefreshPaths();
+}
+
+void JobControl::DropPrng() {
+  settings_.prngSelected = false;
+  settings_.prngSize = 0;
+}
+
+void JobControl::RefreshPaths() {
+  host_.showPaths(settings_.prngSelected ? PrngSizeText(prngIndex_) : QFile::decodeName(inputPath_),
+                  QFile::decodeName(outputPath_));
+}
+
+// The job's path buffers hold 259 bytes; a longer name is refused rather than cut.
+bool JobControl::AcceptPath(const QString& chosen, const QString& title, QByteArray& path) {
+  if (chosen.isEmpty()) return false;  // cancelled: nothing changes
+  path = QFile::encodeName(chosen);
+  if (path.size() < static_cast<qsizetype>(engine::kPathCapacity)) return true;
+  host_.showStatus(title, QString::fromLatin1(kPathTooLong));
+  return false;
+}
+
+// The names are compared as they stand, byte by byte; the same file under another name is caught
+// when the job opens its files.
+bool JobControl::SameAsOtherPath(const QByteArray& path, const QByteArray& other) {
+  if (path != other) return false;
+  prompts_.Message(host_.window,
+                   {QString::fromLatin1(kSameFile), QString::fromLatin1(kCaption),
+                    panel::PromptIcon::Error, panel::PromptButtons::Ok, panel::PromptAnswer::Ok});
+  host_.showStatus(QStringLiteral("Error"), QString::fromLatin1(kSameFile));
+  return true;
+}
+
+void JobControl::ChooseInput() {
+  if (settings_.locks & kLockInput) return;
+  host_.parkFocus();
+  QByteArray path;
+  if (!AcceptPath(prompts_.OpenFile(host_.window, QFile::decodeName(inputPath_)),
+                  QString::fromLatin1(kOpenTitle), path))
+    return;
+  DropPrng();
+  if (SameAsOtherPath(path, outputPath_)) {
+    inputPath_.clear();
+    inputSet_ = false;
+  } else {
+    inputPath_ = path;
+    inputSet_ = true;
+    host_.showStatus(QString::fromLatin1(kOpenTitle), QStringLiteral("Set"));
+  }
+  RefreshPaths();
+  host_.stateChanged();
+}
+
+void JobControl::ChooseOutput() {
+  host_.parkFocus();
+  QByteArray path;
+  if (!AcceptPath(prompts_.SaveFile(host_.window, QFile::decodeName(outputPath_)),
+                  QString::fromLatin1(kSaveTitle), path))
+    return;
+  if (SameAsOtherPath(path, inputPath_)) {
+    outputPath_.clear();
+    outputSet_ = false;
+  } else {
+    outputPath_ = path;
+    outputSet_ = true;
+    host_.showStatus(QString::fromLatin1(kSaveTitle), QStringLiteral("Set"));
+  }
+  RefreshPaths();
+  host_.stateChanged();
+}
+
+// Each Shift+click offers the next size, from 16 GB round to 64 MB again.
+void JobControl::SelectPrng() {
+  if (settings_.locks & kLockInput) return;
+  host_.parkFocus();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  settings_.prngSelected = true;
+  ApplyPresetPrng();
+  host_.stateChanged();
+  host_.showStatus(QString::fromLatin1(kPrngStatusTitle), QStringLiteral("Set"));
+  QApplication::restoreOverrideCursor();
+}
+
+void JobControl::ClearInput() {
+  if ((settings_.locks & kLockInput) || !inputSet_) return;
+  host_.parkFocus();
+  DropPrng();
+  inputPath_.clear();
+  inputSet_ = false;
+  RefreshPaths();
+  host_.stateChanged();
+  host_.showStatus(QString::fromLatin1(kOpenTitle), QStringLiteral("Removed"));
+}
+
+void JobControl::ClearOutput() {
+  if (!outputSet_) return;
+  host_.parkFocus();
+  outputPath_.clear();
+  outputSet_ = false;
+  RefreshPaths();
+  host_.stateChanged();
+  host_.showStatus(QString::fromLatin1(kSaveTitle), QStringLiteral("Removed"));
+}
+
+void JobControl::SetInputChoice(const QString& path) {
+  DropPrng();
+  inputPath_ = QFile::encodeName(path);
+  inputSet_ = !path.isEmpty();
+  RefreshPaths();
+  host_.stateChanged();
+}
+
+void JobControl::SetOutputChoice(const QString& path) {
+  outputPath_ = QFile::encodeName(path);
+  outputSet_ = !path.isEmpty();
+  RefreshPaths();
+  host_.stateChanged();
+}
+
+void JobControl::SetIdleFlag(bool idle) {
+  idle_ = idle;
+  host_.stateChanged();
+}
+
+QString JobControl::JobTitle() const {
+  if (job_.kind == engine::JobKind::Prng) return QString::fromLatin1(kPrngStatusTitle);
+  return job_.direction == engine::Direction::Encrypt ? QStringLiteral("Encrypting")
+                                                      : QStringLiteral("Decrypting");
+}
+
+void JobControl::StartJob() {
+  if (!ReadyFlag()) return;
+  host_.parkFocus();
+  if (!idle_) {  // Start reads "Abort" while a job runs: the worker stops at its next block
+    job_.stopFlag.store(engine::kStopRequested, std::memory_order_relaxed);
+    return;
+  }
+  job_.host = engine::JobHost::Window;
+  job_.kind = settings_.prngSelected ? engine::JobKind::Prng : engine::JobKind::KeyIv;
+  job_.direction = settings_.direction;
+  job_.keySize = settings_.keySize;
+  job_.mode = settings_.mode;
+  job_.prngSizeIndex = prngIndex_;
+  memset(job_.inputPath, 0, sizeof job_.inputPath);
+  memset(job_.outputPath, 0, sizeof job_.outputPath);
+  memcpy(job_.inputPath, inputPath_.constData(), static_cast<size_t>(inputPath_.size()));
+  memcpy(job_.outputPath, outputPath_.constData(), static_cast<size_t>(outputPath_.size()));
+  job_.disposition = engine::Disposition::CreateAlways;  // the Save dialog asked before
+  if (!engine::PrepareJobFiles(job_)) return RefuseStart(job_.status);
+
+  host_.fillKeyBytes(job_);
+  idle_ = false;
+  host_.stateChanged();
+  host_.showStatus(JobTitle(), panel::ProgressText(0));
+  engine::ResetJobRunState(job_);
+  worker_.Start(host_.window, job_, RunJobThread);
+}
+
+// The box shows the message without its "Error - "; the status line shows all of it.
+void JobControl::RefuseStart(JobStatus status) {
+  const QString message = QString::fromLatin1(engine::KeyToolStatusText(status));
+  QString boxText = message;
+  if (boxText.startsWith(QStringLiteral("Error - "))) boxText.remove(0, 8);
+  prompts_.Message(host_.window, {boxText, QString::fromLatin1(kCaption), panel::PromptIcon::Error,
+                                  panel::PromptButtons::Ok, panel::PromptAnswer::Ok});
+  QString title = QString::fromLatin1(IsOutputSideFailure(status) ? kSaveTitle : kOpenTitle);
+  if (status == JobStatus::SameFile) title = QStringLiteral("Error");
+  host_.showStatus(title, message);
+}
+
+void JobControl::OnJobProgress() {
+  if (idle_) return;
+  const QString text = panel::ProgressText(job_.percent.load(std::memory_order_relaxed));
+  host_.showProgress(text);
+  host_.window->setWindowTitle(text);
+}
+
+bool JobControl::AskToDelete(const QString& text, bool errorIcon) {
+  const panel::PromptAnswer answer = prompts_.Message(
+      host_.window, {text, QString::fromLatin1(kCaption),
+                     errorIcon ? panel::PromptIcon::Error : panel::PromptIcon::None,
+                     panel::PromptButtons::YesNo, panel::PromptAnswer::Yes});
+  if (answer != panel::PromptAnswer::Yes) return false;
+  engine::DeleteFile(job_.outputPath);
+  return true;
+}
+
+void JobControl::FinishJob() {
+  if (idle_) return;
+  worker_.Join();
+  engine::CloseJobFiles(job_);
+  const uint8_t stop = job_.stopFlag.load(std::memory_order_relaxed);
+  QString message;
+  if (stop == engine::kStopRequested) {
+    if (job_.ioError == engine::kNoIoError) {
+      AskToDelete(QStringLiteral("             Operation Aborted\r\n"
+                                 "Would you like the output file deleted?"),
+                  false);
+    } else {
+      prompts_.Message(host_.window,
+                       {QString::fromLatin1(engine::KeyToolStatusText(
+                            job_.ioError == engine::kReadFailed ? JobStatus::InputUnreadable
+                                                                : JobStatus::OutputUnwritable)),
+                        QString::fromLatin1(kCaption), panel::PromptIcon::Error,
+                        panel::PromptButtons::Ok, panel::PromptAnswer::Ok});
+    }
+    message = QStringLiteral("Aborted");
+  } else {
+    // The caption and status read "Complete" while the box is open.
+    job_.percent.store(100, std::memory_order_relaxed);
+    OnJobProgress();
+    if (stop == engine::kRunning) {
+      const bool tagChecked = job_.kind == engine::JobKind::KeyIv &&
+                              job_.mode == engine::CipherMode::Gcm &&
+                              job_.direction == engine::Direction::Decrypt;
+      prompts_.Message(host_.window, {tagChecked ? QStringLiteral("      Operation Complete\r\n"
+                                                                  "Authentication Tag Correct")
+                                                 : QStringLiteral("   Operation Complete"),
+                                      QString::fromLatin1(kCaption), panel::PromptIcon::None,
+                                      panel::PromptButtons::Ok, panel::PromptAnswer::Ok});
+      message = QStringLiteral("Complete");
+    } else {
+      AskToDelete(QStringLiteral("GCM Authentication Failure\r\n"
+                                 "Incorrect IV / Key or damaged file\r\n\r\n"
+                                 "Would you like the output file deleted?"),
+                  true);
+      message = QStringLiteral("Error - Authentication Failure");
+    }
+  }
+  engine::WipeJobSecrets(job_);
+  idle_ = true;
+  host_.stateChanged();
+  host_.showStatus(JobTitle(), message);
+  host_.window->setWindowTitle(QString::fromLatin1(kCaption));
+}
+
+}  // namespace keytool
