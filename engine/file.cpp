@@ -164,6 +164,10 @@ bool DeleteFile(const char* path) {
   return unlink(path) == 0;
 }
 
+bool RestrictToOwner(FileHandle file) {
+  return fchmod(file, S_IRUSR | S_IWUSR) == 0;
+}
+
 void SetFileIoOverride(const FileIoOverride* io) {
   gIoOverride = io;
 }

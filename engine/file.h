@@ -59,6 +59,9 @@ bool WriteAll(FileHandle file, const void* data, size_t size);
 
 void CloseFile(FileHandle& file);  // sets `file` to kNoFile; no effect on kNoFile
 bool DeleteFile(const char* path);
+// Leaves the file readable and writable by its owner only (a replaced file keeps its old mode
+// otherwise).
+bool RestrictToOwner(FileHandle file);
 
 // Test and benchmark seam: replaces the raw read and write calls under ReadFull and WriteAll
 // (the retry logic above them stays in force). Each returns the bytes moved or -1 for an error.

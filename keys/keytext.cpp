@@ -89,7 +89,8 @@ KeyFileResult SaveKeyFile(const char* path, const uint8_t* bytes, size_t n) {
   if (engine::CreateOutputFile(path, engine::Disposition::CreateAlways, false, engine::kNoFile,
                                file) != engine::CreateResult::Created)
     return KeyFileResult::WriteError;
-  const bool written = engine::WriteAll(file, bytes, n);
+  // A key file stays private even when it replaces a file others could read.
+  const bool written = engine::RestrictToOwner(file) && engine::WriteAll(file, bytes, n);
   engine::CloseFile(file);
   return written ? KeyFileResult::Ok : KeyFileResult::WriteError;
 }

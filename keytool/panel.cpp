@@ -189,7 +189,10 @@ QMessageBox::Icon BoxIcon(PromptIcon icon) {
 
 PromptAnswer DialogPrompts::Message(QWidget* owner, const MessageRequest& request) {
   const bool yesNo = request.buttons == PromptButtons::YesNo;
-  QMessageBox box(BoxIcon(request.icon), request.caption, request.text,
+  // The texts keep their CR LF line ends; the box wants bare line feeds.
+  QString text = request.text;
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QMessageBox box(BoxIcon(request.icon), request.caption, text,
                   yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner);
   if (yesNo)
     box.setDefaultButton(request.defaultButton == PromptAnswer::No ? QMessageBox::No

@@ -132,9 +132,12 @@ TEST_F(KeyFileTest, LoadTakesTheFirstNBytesOfAFileLongEnough) {
   EXPECT_EQ(Load(dir_.path(), 16), std::make_pair(KeyFileResult::OpenError, Untouched(16)));
 }
 
-// The first save creates the file private to its owner; each later one replaces a longer file.
+// Every save leaves the file private to its owner, also one that replaces a readable file, and
+// each later save replaces a longer file.
 TEST_F(KeyFileTest, SaveWritesExactlyNBytesPrivately) {
   const std::string path = dir_.File("key");
+  testing_support::WriteFileBytes(path, Bytes(40, 1));
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
   for (size_t n : {32, 24, 16, 12}) {
     const Bytes bytes = testing_support::RandomBytes(n, n);
     ASSERT_EQ(keys::SaveKeyFile(path.c_str(), bytes.data(), n), KeyFileResult::Ok);

@@ -21,60 +21,14 @@
 #include <vector>
 
 #include "keytool/key_panel.h"
-#include "tests/keytool/scripted_prompts.h"
-
-// Failure messages show the text, not its bytes.
-void PrintTo(const QString& text, std::ostream* out) {
-  *out << '"' << text.toStdString() << '"';
-}
+#include "tests/keytool/window_fixture.h"
 
 namespace {
 
 using keytool::ControlName;
 using keytool::KeyToolWindow;
 using panel::PromptAnswer;
-
-constexpr char kRestingTitle[] = "AES Moltra V2.00";
-
-QString Hex(const QColor& c) {
-  return c.name().toUpper();
-}
-
-QString Label(const QWidget& window, int id) {
-  return window.findChild<QLabel*>(ControlName(id))->text();
-}
-
-void SaveArtifact(QWidget& window, const char* name) {
-  QDir().mkpath(AESSUITE_ARTIFACT_DIR);
-  EXPECT_TRUE(window.grab().save(QStringLiteral(AESSUITE_ARTIFACT_DIR "/") + name));
-}
-
-void ShowActive(QWidget& window) {
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-}
-
-class KeyToolWindowTest : public ::testing::Test {
- protected:
-  KeyToolWindow& Make() {
-    window_ = std::make_unique<KeyToolWindow>(settings_, acceleration_, features_, prompts_);
-    return *window_;
-  }
-  template <typename T = QWidget>
-  T* Control(int id) {
-    return window_->findChild<T*>(ControlName(id));
-  }
-  QString Text(int id) { return Label(*window_, id); }
-  QString Colour(int id) { return Hex(panel::TextColour(Control(id))); }
-  void Click(int id) { QTest::mouseClick(Control(id), Qt::LeftButton); }
-
-  keytool::KeyToolSettings settings_;
-  engine::AccelerationSetting acceleration_;
-  engine::CpuFeatures features_ = engine::CpuFeaturesFromWords(engine::kMmxSse2Bits, 0);
-  testing_gui::ScriptedPrompts prompts_;
-  std::unique_ptr<KeyToolWindow> window_;
-};
+using namespace testing_gui;
 
 TEST_F(KeyToolWindowTest, ControlsStandInOrderWithIdPlaceTextKindAndFont) {
   enum Kind { kClick, kStatic, kPath };

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace testing_support {
 
@@ -31,6 +33,7 @@ ScopedFileIo::ScopedFileIo(const FaultPlan& plan) : plan_(plan) {
 }
 
 ScopedFileIo::~ScopedFileIo() {
+  Release();
   engine::SetFileIoOverride(nullptr);
 }
 
@@ -94,6 +97,12 @@ int64_t ScopedFileIo::Write(void* context, engine::FileHandle file, const void* 
         return 0;
       case Fault::Partial:
         size = std::max<size_t>(size / 2, 1);
+        break;
+      case Fault::Hold:
+        self->holding_.store(true);
+        while (!self->released_.load())
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        self->holding_.store(false);
         break;
       default:
         break;

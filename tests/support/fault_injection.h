@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include <atomic>
+
 #include "engine/file.h"
 
 namespace testing_support {
@@ -16,6 +18,7 @@ enum class Fault : uint8_t {
   NoProgress,  // a write that moves nothing (returns 0)
   Partial,     // moves half of the bytes; the retry moves the rest
   EndOfFile,   // reads: the file seems to end at `at` (the input shrank under the job)
+  Hold,        // writes: waits until Release(), then goes through (a job caught mid-run)
 };
 
 struct FaultPlan {
@@ -44,6 +47,9 @@ class ScopedFileIo {
   ScopedFileIo& operator=(const ScopedFileIo&) = delete;
 
   const FaultLog& log() const { return log_; }
+  // A held write: whether one is waiting, and letting it go.
+  bool Holding() const { return holding_.load(); }
+  void Release() { released_.store(true); }
 
  private:
   static int64_t Read(void* context, engine::FileHandle file, void* data, size_t size);
@@ -54,6 +60,8 @@ class ScopedFileIo {
   int writesSeenAtPosition_ = 0;
   bool readFired_ = false;
   bool writeFired_ = false;
+  std::atomic<bool> holding_{false};
+  std::atomic<bool> released_{false};
   engine::FileIoOverride io_;
 };
 
