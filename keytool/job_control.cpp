@@ -55,6 +55,14 @@ JobControl::JobControl(KeyToolSettings& settings, panel::Prompts& prompts, JobCo
   job_.host = engine::JobHost::Window;
 }
 
+JobControl::~JobControl() {
+  if (!worker_.Started()) return;
+  job_.stopFlag.store(engine::kStopRequested, std::memory_order_relaxed);
+  worker_.Join();
+  engine::CloseJobFiles(job_);
+  engine::WipeJobSecrets(job_);
+}
+
 void JobControl::ApplyPresetPrng() {
   if (!settings_.prngSelected) return;
   inputSet_ = true;

@@ -44,6 +44,8 @@ struct JobControlHost {
 class JobControl {
  public:
   JobControl(KeyToolSettings& settings, panel::Prompts& prompts, JobControlHost host);
+  // A window closed under a running job (only a test does that) stops it and closes its files.
+  ~JobControl();
 
   bool IdleFlag() const { return idle_; }
   bool ReadyFlag() const { return inputSet_ && outputSet_; }

@@ -289,7 +289,12 @@ TEST_F(JobControlTest, ChoicesAndRefusalsBeforeAJob) {
       {"CTR", "Encrypt", "plain", "no/folder/out",
        "Save File As | Error - Could not save the output file"},
       {"CTR", "Encrypt", "gone", "out", "Open File | Error - Could not open the input file"},
+      {"GCM", "Encrypt", "huge", "out",
+       "Open File | Error - Input file is too large for GCM encryption"},
   };
+  // One byte past what GCM's 32-bit block counter can encrypt, as a sparse file.
+  WriteFileBytes(File("huge"), Bytes());
+  ASSERT_EQ(truncate(File("huge").c_str(), 68719476705), 0);
   for (const auto& r : refusals) {
     SCOPED_TRACE(r.status);
     CycleTo(kMode, r.mode);
@@ -316,6 +321,11 @@ TEST_F(JobControlTest, ChoicesAndRefusalsBeforeAJob) {
   ChooseInput(File("seventeen"));
   RunJob();
   EXPECT_EQ(Status(), "Decrypting | Error - Authentication Failure");
+
+  // A name longer than the job's path buffer is refused, not cut.
+  ChooseOutput(dir_.path() + "/" + std::string(300 - dir_.path().size(), 'n'));
+  EXPECT_EQ(Status(), "Save File As | Error - The path is longer than 259 bytes");
+  EXPECT_EQ(OutputBox(), File("out"));
 
   Click(kClearOutput);
   EXPECT_EQ(Status(), "Save File As | Removed");
