@@ -104,37 +104,31 @@ bool JobControl::SameAsOtherPath(const QByteArray& path, const QByteArray& other
 
 void JobControl::ChooseInput() {
   if (settings_.locks & kLockInput) return;
-  host_.parkFocus();
-  QByteArray path;
-  if (!AcceptPath(prompts_.OpenFile(host_.window, QFile::decodeName(inputPath_)),
-                  QString::fromLatin1(kOpenTitle), path))
-    return;
-  DropPrng();
-  if (SameAsOtherPath(path, outputPath_)) {
-    inputPath_.clear();
-    inputSet_ = false;
-  } else {
-    inputPath_ = path;
-    inputSet_ = true;
-    host_.showStatus(QString::fromLatin1(kOpenTitle), QStringLiteral("Set"));
-  }
-  RefreshPaths();
-  host_.stateChanged();
+  ChooseFile(true);
 }
 
 void JobControl::ChooseOutput() {
+  ChooseFile(false);
+}
+
+// A new input drops the pseudo-random choice; a new output keeps it and its size text.
+void JobControl::ChooseFile(bool input) {
   host_.parkFocus();
-  QByteArray path;
-  if (!AcceptPath(prompts_.SaveFile(host_.window, QFile::decodeName(outputPath_)),
-                  QString::fromLatin1(kSaveTitle), path))
-    return;
-  if (SameAsOtherPath(path, inputPath_)) {
-    outputPath_.clear();
-    outputSet_ = false;
+  QByteArray& path = input ? inputPath_ : outputPath_;
+  bool& set = input ? inputSet_ : outputSet_;
+  const QString title = QString::fromLatin1(input ? kOpenTitle : kSaveTitle);
+  const QString chosen = input ? prompts_.OpenFile(host_.window, QFile::decodeName(path))
+                               : prompts_.SaveFile(host_.window, QFile::decodeName(path));
+  QByteArray newPath;
+  if (!AcceptPath(chosen, title, newPath)) return;
+  if (input) DropPrng();
+  if (SameAsOtherPath(newPath, input ? outputPath_ : inputPath_)) {
+    path.clear();
+    set = false;
   } else {
-    outputPath_ = path;
-    outputSet_ = true;
-    host_.showStatus(QString::fromLatin1(kSaveTitle), QStringLiteral("Set"));
+    path = newPath;
+    set = true;
+    host_.showStatus(title, QStringLiteral("Set"));
   }
   RefreshPaths();
   host_.stateChanged();

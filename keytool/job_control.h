@@ -71,6 +71,7 @@ class JobControl {
   void SetIdleFlag(bool idle);
 
  private:
+  void ChooseFile(bool input);
   // A chosen path, or why it cannot be used; false when the dialog was cancelled.
   bool AcceptPath(const QString& chosen, const QString& title, QByteArray& path);
   bool SameAsOtherPath(const QByteArray& path, const QByteArray& other);

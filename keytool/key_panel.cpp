@@ -241,28 +241,33 @@ void KeyPanel::OnButton(int id) {
 }
 
 // Load and Save return nullptr when their dialog was cancelled: nothing is shown then.
-const char* KeyPanel::Load(KeyItem item) {
-  const QString path = prompts_.OpenFile(host_.owner, keyFilePath_);
-  if (path.isEmpty()) return nullptr;
+// Both dialogs offer the last name chosen in either; empty when cancelled.
+QByteArray KeyPanel::AskKeyFilePath(bool save) {
+  const QString path = save ? prompts_.SaveFile(host_.owner, keyFilePath_)
+                            : prompts_.OpenFile(host_.owner, keyFilePath_);
+  if (path.isEmpty()) return QByteArray();
   keyFilePath_ = path;
+  return QFile::encodeName(path);
+}
+
+const char* KeyPanel::Load(KeyItem item) {
+  const QByteArray path = AskKeyFilePath(false);
+  if (path.isEmpty()) return nullptr;
   const size_t n = ActiveBytes(item);
   uint8_t bytes[32];
-  const keys::KeyFileResult result =
-      keys::LoadKeyFile(QFile::encodeName(path).constData(), bytes, n);
+  const keys::KeyFileResult result = keys::LoadKeyFile(path.constData(), bytes, n);
   if (result == keys::KeyFileResult::Ok) SetFieldBytes(item, bytes, n);
   engine::WipeBytes(bytes, sizeof bytes);
   return keys::LoadResultText(result);
 }
 
 const char* KeyPanel::Save(KeyItem item) {
-  const QString path = prompts_.SaveFile(host_.owner, keyFilePath_);
+  const QByteArray path = AskKeyFilePath(true);
   if (path.isEmpty()) return nullptr;
-  keyFilePath_ = path;
   const size_t n = ActiveBytes(item);
   uint8_t bytes[32];
   ReadFieldBytes(item, bytes, n);
-  const keys::KeyFileResult result =
-      keys::SaveKeyFile(QFile::encodeName(path).constData(), bytes, n);
+  const keys::KeyFileResult result = keys::SaveKeyFile(path.constData(), bytes, n);
   engine::WipeBytes(bytes, sizeof bytes);
   return keys::SaveResultText(result);
 }

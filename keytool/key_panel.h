@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <QByteArray>
 #include <QLineEdit>
 #include <QString>
 
@@ -94,6 +95,7 @@ class KeyPanel {
   // The first `n` bytes of a field from its cells, and back; SetFieldBytes zeroes the rest.
   void ReadFieldBytes(keys::KeyItem item, uint8_t* bytes, size_t n) const;
   void SetFieldBytes(keys::KeyItem item, const uint8_t* bytes, size_t n);
+  QByteArray AskKeyFilePath(bool save);
   const char* Load(keys::KeyItem item);
   const char* Save(keys::KeyItem item);
   const char* Rand(keys::KeyItem item);
