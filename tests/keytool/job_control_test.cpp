@@ -39,7 +39,6 @@ constexpr char kKeyHex[] = "000102030405060708090A0B0C0D0E0F10111213141516171819
 class JobControlTest : public KeyToolWindowTest {
  protected:
   void SetUp() override {
-    testing_support::BuildTablesOnce();
     Make();
     ShowActive(*window_);
     // The window as it stands behind each kind of end-of-job box, for people to look at.

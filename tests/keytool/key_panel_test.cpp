@@ -303,8 +303,15 @@ TEST_F(KeyPanelTest, RandAndZeroCoverTheWholeFieldAndConfidentialModeHidesOnlyTh
   Click(kKeyRand);
   const std::string key = Digits(32, 64);
   EXPECT_NE(key.substr(32), std::string(32, '0'));
+  EXPECT_NE(key.substr(0, 32), key.substr(32));  // the two whitened halves are independent
   Click(kKeyRand);
   EXPECT_NE(Digits(32, 64), key);  // two calls differ
+  CycleTo(30, "256 Bits");
+  window_->SetInputPath("/home/user/Documents/report.pdf");
+  window_->SetOutputPath("/home/user/Documents/report.pdf.aes");
+  Click(kKeyRand);
+  SaveArtifact(*window_, "guide_aesmoltra.png");  // the user's guide shows this one
+  CycleTo(30, "128 Bits");
 
   Click(10);  // confidential
   EXPECT_EQ(Text(10), "Show");

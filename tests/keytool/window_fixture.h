@@ -14,6 +14,7 @@
 
 #include "keytool/window.h"
 #include "tests/keytool/scripted_prompts.h"
+#include "tests/support/job_runner.h"
 
 // Failure messages show the text, not its bytes.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -45,7 +46,9 @@ inline void ShowActive(QWidget& window) {
 
 class KeyToolWindowTest : public ::testing::Test {
  protected:
+  // As the program starts it, minus the settings file: the AES tables are built first.
   keytool::KeyToolWindow& Make() {
+    testing_support::BuildTablesOnce();
     window_ =
         std::make_unique<keytool::KeyToolWindow>(settings_, acceleration_, features_, prompts_);
     return *window_;
