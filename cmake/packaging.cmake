@@ -27,6 +27,8 @@ if(AESSUITE_BUILD_GUI)
   set(CPACK_DEBIAN_AESMOLTRA_PACKAGE_SECTION x11)
   # Qt finds its windowing plugins at run time, so no library dependency names them.
   set(CPACK_DEBIAN_AESMOLTRA_PACKAGE_DEPENDS qt6-qpa-plugins)
+  # The condensed face keeps the window's texts inside their boxes where Segoe UI is missing.
+  set(CPACK_DEBIAN_AESMOLTRA_PACKAGE_RECOMMENDS fonts-dejavu-extra)
   set(CPACK_COMPONENT_AESMOLTRA_DESCRIPTION
       "AES file encryption with raw keys and IVs, in a window\n\
 Encrypts and decrypts files in CTR, GCM, OFB, CFB, CBC, ECB or PCBC with a key and IV entered\n\

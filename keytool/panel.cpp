@@ -87,6 +87,16 @@ QFont WithCellHeight(QFont font, int cellHeight) {
 }
 
 QFont ChooseLabelFont(const QString& realisedFamily) {
+  // Where Tahoma is missing too, a condensed face keeps the texts inside their boxes; the
+  // common wide stand-ins would clip the longer status titles.
+  static const bool substituted = [] {
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                               {QStringLiteral("DejaVu Sans Condensed"),
+                                QStringLiteral("Liberation Sans Narrow"),
+                                QStringLiteral("Liberation Sans")});
+    return true;
+  }();
+  (void)substituted;
   const bool segoe = realisedFamily.startsWith(QStringLiteral("Sego"));
   QFont font(segoe ? QStringLiteral("Segoe UI") : QStringLiteral("Tahoma"));
   font.setWeight(QFont::Normal);
