@@ -33,5 +33,14 @@ if(AESSUITE_BUILD_GUI)
       "AES file encryption with raw keys and IVs, in a window\n\
 Encrypts and decrypts files in CTR, GCM, OFB, CFB, CBC, ECB or PCBC with a key and IV entered\n\
 as hexadecimal digits, loaded, saved, pasted or generated, and writes pseudo-random files.")
+  list(APPEND CPACK_COMPONENTS_ALL aespraxel)
+  set(CPACK_DEBIAN_AESPRAXEL_PACKAGE_NAME aespraxel)
+  set(CPACK_DEBIAN_AESPRAXEL_PACKAGE_SECTION x11)
+  set(CPACK_DEBIAN_AESPRAXEL_PACKAGE_DEPENDS qt6-qpa-plugins)
+  set(CPACK_DEBIAN_AESPRAXEL_PACKAGE_RECOMMENDS fonts-dejavu-extra)
+  set(CPACK_COMPONENT_AESPRAXEL_DESCRIPTION
+      "AES file encryption with a passphrase, in a window\n\
+Seals files with a passphrase (AES-256-GCM under a PBKDF2-HMAC-SHA-256 key with a random salt)\n\
+and opens them again; the files are those of aestarnex Praxel.")
 endif()
 include(CPack)

@@ -218,18 +218,29 @@ void JobControl::StartJob() {
   host_.stateChanged();
   host_.showStatus(JobTitle(), panel::ProgressText(0));
   engine::ResetJobRunState(job_);
-  worker_.Start(host_.window, job_, RunJobThread);
+  if (worker_.Start(host_.window, job_, RunJobThread)) return;
+
+  // No thread: the output was created or emptied for this job alone.
+  engine::CloseJobFiles(job_);
+  engine::DeleteFile(job_.outputPath);
+  engine::WipeJobSecrets(job_);
+  idle_ = true;
+  host_.stateChanged();
+  Refuse(QString::fromLatin1(panel::kNoThreadText), JobTitle());
+}
+
+void JobControl::RefuseStart(JobStatus status) {
+  QString title = QString::fromLatin1(IsOutputSideFailure(status) ? kSaveTitle : kOpenTitle);
+  if (status == JobStatus::SameFile) title = QStringLiteral("Error");
+  Refuse(QString::fromLatin1(engine::KeyToolStatusText(status)), title);
 }
 
 // The box shows the message without its "Error - "; the status line shows all of it.
-void JobControl::RefuseStart(JobStatus status) {
-  const QString message = QString::fromLatin1(engine::KeyToolStatusText(status));
+void JobControl::Refuse(const QString& message, const QString& title) {
   QString boxText = message;
   if (boxText.startsWith(QStringLiteral("Error - "))) boxText.remove(0, 8);
   prompts_.Message(host_.window, {boxText, QString::fromLatin1(kCaption), panel::PromptIcon::Error,
                                   panel::PromptButtons::Ok, panel::PromptAnswer::Ok});
-  QString title = QString::fromLatin1(IsOutputSideFailure(status) ? kSaveTitle : kOpenTitle);
-  if (status == JobStatus::SameFile) title = QStringLiteral("Error");
   host_.showStatus(title, message);
 }
 

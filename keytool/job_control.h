@@ -78,6 +78,7 @@ class JobControl {
   void DropPrng();
   void RefreshPaths();
   void RefuseStart(engine::JobStatus status);
+  void Refuse(const QString& message, const QString& title);
   QString JobTitle() const;
   bool AskToDelete(const QString& text, bool errorIcon);
 

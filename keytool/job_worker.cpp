@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 
+#include <system_error>
+
 namespace panel {
 
 namespace {
@@ -19,14 +21,19 @@ JobWorker::~JobWorker() {
   thread_.join();
 }
 
-void JobWorker::Start(QObject* window, engine::CipherJob& job, JobBody body) {
+bool JobWorker::Start(QObject* window, engine::CipherJob& job, JobBody body) {
   job_ = &job;
   job.onProgress = PostProgress;
   job.progressContext = window;
-  thread_ = std::thread([window, &job, body] {
-    body(job);
-    QCoreApplication::postEvent(window, new QEvent(kJobFinishedMessage));
-  });
+  try {
+    thread_ = std::thread([window, &job, body] {
+      body(job);
+      QCoreApplication::postEvent(window, new QEvent(kJobFinishedMessage));
+    });
+  } catch (const std::system_error&) {  // std::thread throws when it cannot make one
+    return false;
+  }
+  return true;
 }
 
 void JobWorker::Join() {

@@ -19,6 +19,9 @@ constexpr QEvent::Type kJobProgressMessage = static_cast<QEvent::Type>(QEvent::U
 
 typedef void (*JobBody)(engine::CipherJob& job);
 
+// What both windows say when the system cannot give a job its thread.
+constexpr char kNoThreadText[] = "Error - The job could not be started";
+
 class JobWorker {
  public:
   JobWorker() = default;
@@ -29,8 +32,9 @@ class JobWorker {
 
   // Starts `body` on a new thread. The job must be prepared and its run state reset; its
   // progress callback is set here to post kJobProgressMessage to `window` at every percent step,
-  // and kJobFinishedMessage follows when the body returns.
-  void Start(QObject* window, engine::CipherJob& job, JobBody body);
+  // and kJobFinishedMessage follows when the body returns. False when the system could not
+  // create the thread: nothing runs and nothing will be posted.
+  bool Start(QObject* window, engine::CipherJob& job, JobBody body);
   // Called on kJobFinishedMessage: the thread has nothing left to do but end.
   void Join();
   bool Started() const { return thread_.joinable(); }

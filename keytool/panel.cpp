@@ -3,9 +3,11 @@
 
 #include <QFileDialog>
 #include <QFontInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QWidget>
 
 #include <utility>
@@ -90,10 +92,9 @@ QFont ChooseLabelFont(const QString& realisedFamily) {
   // Where Tahoma is missing too, a condensed face keeps the texts inside their boxes; the
   // common wide stand-ins would clip the longer status titles.
   static const bool substituted = [] {
-    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
-                               {QStringLiteral("DejaVu Sans Condensed"),
-                                QStringLiteral("Liberation Sans Narrow"),
-                                QStringLiteral("Liberation Sans")});
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("DejaVu Sans Condensed"),
+                                                          QStringLiteral("Liberation Sans Narrow"),
+                                                          QStringLiteral("Liberation Sans")});
     return true;
   }();
   (void)substituted;
@@ -175,6 +176,47 @@ void StatusRow::OnTick() {
 void ParkFocus(QWidget* sink, QWidget* remembered) {
   sink->setFocus(Qt::OtherFocusReason);
   if (remembered != nullptr) remembered->update();
+}
+
+QString ControlName(int id) {
+  return QStringLiteral("id%1").arg(id);
+}
+
+QWidget* CreateFocusSink(int id, const QRect& place, QWidget* parent) {
+  auto* sink = new QWidget(parent);
+  sink->setFocusPolicy(Qt::NoFocus);
+  sink->setAttribute(Qt::WA_TransparentForMouseEvents);
+  sink->setObjectName(ControlName(id));
+  sink->setGeometry(place);
+  return sink;
+}
+
+QLabel* CreateStatic(int id, const QString& text, bool notify, bool centred, const QRect& place,
+                     const QFont& font, QWidget* parent) {
+  QLabel* label = notify ? new StaticButton(id, text, parent) : new QLabel(text, parent);
+  label->setAlignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
+  label->setFont(font);
+  SetTextColour(label, kTextNormal);
+  label->setObjectName(ControlName(id));
+  label->setGeometry(place);
+  return label;
+}
+
+QLineEdit* CreatePathEdit(int id, const QRect& place, int boxWidth, const QFont& font,
+                          QWidget* parent) {
+  auto* edit = new QLineEdit(parent);
+  edit->setReadOnly(true);
+  edit->setFrame(false);
+  edit->setFocusPolicy(Qt::ClickFocus);  // no tab stop
+  edit->setFont(font);
+  QPalette palette = edit->palette();
+  palette.setColor(QPalette::Base, Qt::transparent);
+  edit->setPalette(palette);
+  SetTextColour(edit, kTextPath);
+  edit->setObjectName(ControlName(id));
+  edit->setGeometry(place);
+  edit->setMask(QRegion(edit->rect()).subtracted(QRegion(0, 0, boxWidth, 2)));
+  return edit;
 }
 
 namespace {

@@ -6,12 +6,14 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QProxyStyle>
+#include <QRect>
 #include <QString>
 #include <QTimer>
 
 #include <functional>
 #include <span>
 
+class QLineEdit;
 class QMouseEvent;
 class QPainter;
 class QWidget;
@@ -135,6 +137,25 @@ class StatusRow {
 // Before a command acts the focus goes to the sink; the remembered control is redrawn so the
 // look it has while focused goes away.
 void ParkFocus(QWidget* sink, QWidget* remembered);
+
+// The object name every control carries, so it can be found by its id: "id40".
+QString ControlName(int id);
+
+// Controls as both windows build them from their tables. Each gets its object name, place and
+// font here; the caller connects a StaticButton's clicks.
+//
+// The FocusSink: Qt gives the focus only to shown widgets, so it stays shown but draws nothing
+// and lets every mouse event through to the window.
+QWidget* CreateFocusSink(int id, const QRect& place, QWidget* parent);
+// A static (a StaticButton when it reports clicks), drawing its text from the top of its
+// rectangle, centred or left-aligned, in the normal text colour.
+QLabel* CreateStatic(int id, const QString& text, bool notify, bool centred, const QRect& place,
+                     const QFont& font, QWidget* parent);
+// A path box: read-only, frameless and transparent so its painted box shows through, no tab
+// stop, in the path colour; the top two pixel rows of its `boxWidth`-wide box stay free of the
+// edit's drawing.
+QLineEdit* CreatePathEdit(int id, const QRect& place, int boxWidth, const QFont& font,
+                          QWidget* parent);
 
 // Message boxes and file dialogs, behind one seam so tests can answer them in advance.
 enum class PromptIcon { None, Error, Question, Warning, Information };

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QRegion>
 #include <QScreen>
 
 #include "engine/aes.h"
@@ -42,10 +41,6 @@ using layout::kVisible;
 using layout::ModeGroupLeft;
 
 }  // namespace
-
-QString ControlName(int id) {
-  return QStringLiteral("id%1").arg(id);
-}
 
 KeyToolWindow::KeyToolWindow(KeyToolSettings& settings, engine::AccelerationSetting& acceleration,
                              const engine::CpuFeatures& features, panel::Prompts& prompts,
@@ -108,54 +103,26 @@ void KeyToolWindow::CreateControls() {
   const QFont labelFont = panel::LabelFont();
   const QFont digitFont = panel::DigitFont();
   for (const layout::ControlEntry& c : kControls) {
-    QWidget* widget;
-    const QString text = QString::fromLatin1(c.text);
+    const QRect place(c.left, c.top, c.width, c.height);
     if (c.kind == ControlClass::Sedit) {
       DigitCell* cell = new DigitCell(c.id, keyPanel_, this);
       cell->setFont(digitFont);
+      cell->setObjectName(ControlName(c.id));
+      cell->setGeometry(place);
       keyPanel_.AttachCell(cell);
-      widget = cell;
     } else if (c.kind == ControlClass::Edit) {
-      QLineEdit* edit = new QLineEdit(this);
-      edit->setReadOnly((c.style & layout::kReadOnly) != 0);
-      edit->setFrame(false);
-      edit->setFocusPolicy(Qt::ClickFocus);  // no tab stop
-      edit->setFont(labelFont);
-      QPalette palette = edit->palette();
-      palette.setColor(QPalette::Base, Qt::transparent);  // the box shows through
-      edit->setPalette(palette);
-      panel::SetTextColour(edit, panel::kTextPath);
-      (c.id == kInputPathId ? inputPath_ : outputPath_) = edit;
-      widget = edit;
+      (c.id == kInputPathId ? inputPath_ : outputPath_) =
+          panel::CreatePathEdit(c.id, place, 465, labelFont, this);
     } else if (!(c.style & kVisible)) {
-      // The FocusSink: Qt gives the focus only to shown widgets, so it stays shown but draws
-      // nothing and lets every mouse event through to the window.
-      sink_ = new QWidget(this);
-      sink_->setFocusPolicy(Qt::NoFocus);
-      sink_->setAttribute(Qt::WA_TransparentForMouseEvents);
-      widget = sink_;
+      sink_ = panel::CreateFocusSink(c.id, place, this);
     } else {
-      QLabel* label;
-      if (c.style & kNotify) {
-        auto* button = new panel::StaticButton(c.id, text, this);
+      QLabel* label = panel::CreateStatic(c.id, QString::fromLatin1(c.text), c.style & kNotify,
+                                          c.style & kCentre, place, labelFont, this);
+      if (auto* button = dynamic_cast<panel::StaticButton*>(label))
         connect(button, &panel::StaticButton::Clicked, this, [this](int id) { OnCommand(id); });
-        label = button;
-      } else {
-        label = new QLabel(text, this);
-      }
-      // A static draws its text from the top of its rectangle.
-      label->setAlignment(((c.style & kCentre) ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
-      label->setFont(labelFont);
-      panel::SetTextColour(label, panel::kTextNormal);
       labels_[c.id] = label;
-      widget = label;
     }
-    widget->setObjectName(ControlName(c.id));
-    widget->setGeometry(c.left, c.top, c.width, c.height);
   }
-  // The top two pixel rows of a path box are kept free of the edit's drawing.
-  for (QLineEdit* edit : {inputPath_, outputPath_})
-    edit->setMask(QRegion(edit->rect()).subtracted(QRegion(0, 0, 465, 2)));
   // Created after the controls, so it is destroyed after them too.
   echoStyle_ = new panel::DashEchoStyle;
   echoStyle_->setParent(this);

@@ -49,8 +49,8 @@ enum ControlId : int {
   kAccelIndicatorId = 142,
 };
 
-// The object name every control carries, so it can be found by its id: "id40".
-QString ControlName(int id);
+// Controls carry their id as object name ("id40"), as in the other window.
+using panel::ControlName;
 
 class KeyToolWindow : public QWidget {
  public:

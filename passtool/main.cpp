@@ -1,0 +1,17 @@
+// aespraxel: processor check, the encrypt routine, AES tables, the window and its event loop.
+#include <QApplication>
+
+#include "engine/backend.h"
+#include "keytool/panel.h"
+#include "passtool/window.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);  // the refusal box needs it too
+  static panel::DialogPrompts prompts;
+  const std::unique_ptr<passtool::PassphraseWindow> window =
+      passtool::StartPassphraseTool(engine::ReadCpuFeatures(), prompts);
+  if (window == nullptr) return 0;
+  window->show();
+  app.exec();
+  return 0;  // whatever happened
+}
