@@ -3,11 +3,14 @@
 
 #include <QFileDialog>
 #include <QFontInfo>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
+#include <QScreen>
 #include <QWidget>
 
 #include <utility>
@@ -171,6 +174,19 @@ void StatusRow::OnTick() {
   line1_->setText(title_);
   line2_->setText(restingInfo_);
   timer_.stop();
+}
+
+void SetUpFixedWindow(QWidget& window, const char* className, const char* caption,
+                      const QString& icon, int width, int height, int lift) {
+  window.setObjectName(QString::fromLatin1(className));
+  window.setWindowTitle(QString::fromLatin1(caption));
+  window.setWindowIcon(QIcon(icon));
+  window.setFixedSize(width, height);
+  window.setAttribute(Qt::WA_OpaquePaintEvent);  // the background pixmap covers it all
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    window.move(area.x() + area.width() / 2 - width / 2, area.y() + area.height() / 2 - lift);
+  }
 }
 
 void ParkFocus(QWidget* sink, QWidget* remembered) {

@@ -134,6 +134,16 @@ class StatusRow {
   QTimer timer_;
 };
 
+// Caption, minimise and close, no resizing: the frame of both windows.
+constexpr Qt::WindowFlags kFixedWindowFlags =
+    Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+
+// Class name, caption, icon and fixed client size of a window, centred across the screen's free
+// area with its top `lift` pixels above the middle (half the height it is first created with).
+void SetUpFixedWindow(QWidget& window, const char* className, const char* caption,
+                      const QString& icon, int width, int height, int lift);
+
 // Before a command acts the focus goes to the sink; the remembered control is redrawn so the
 // look it has while focused goes away.
 void ParkFocus(QWidget* sink, QWidget* remembered);

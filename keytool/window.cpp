@@ -3,13 +3,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScreen>
 
 #include "engine/aes.h"
 #include "keytool/key_panel.h"
@@ -45,9 +42,7 @@ using layout::ModeGroupLeft;
 KeyToolWindow::KeyToolWindow(KeyToolSettings& settings, engine::AccelerationSetting& acceleration,
                              const engine::CpuFeatures& features, panel::Prompts& prompts,
                              QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
+    : QWidget(parent, panel::kFixedWindowFlags),
       settings_(settings),
       acceleration_(acceleration),
       features_(features),
@@ -67,15 +62,8 @@ KeyToolWindow::KeyToolWindow(KeyToolSettings& settings, engine::AccelerationSett
              [this] { OnJobStateChanged(); },
              [this](engine::CipherJob& job) { keyPanel_.ReadJobBytes(job.iv, job.key); }}) {
   RegisterKeyToolResources();
-  setObjectName(QString::fromLatin1(kWindowClassName));
-  setWindowTitle(QString::fromLatin1(kCaption));
-  setWindowIcon(QIcon(QStringLiteral(":/aesmoltra.png")));
-  setFixedSize(kClientWidth, kClientHeight);
-  setAttribute(Qt::WA_OpaquePaintEvent);  // the background pixmap covers the whole client area
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    move(area.x() + area.width() / 2 - kClientWidth / 2, area.y() + area.height() / 2 - 150);
-  }
+  panel::SetUpFixedWindow(*this, kWindowClassName, kCaption, QStringLiteral(":/aesmoltra.png"),
+                          kClientWidth, kClientHeight, kLookHeight / 2);
 
   CreateControls();
   PaintPanelLook();

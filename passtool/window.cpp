@@ -6,13 +6,10 @@
 
 #include <QCloseEvent>
 #include <QFile>
-#include <QGuiApplication>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QRegion>
-#include <QScreen>
 #include <QSignalBlocker>
 #include <QValidator>
 
@@ -92,21 +89,10 @@ QLineEdit* CreatePassphraseEdit(const layout::ControlEntry& c, const QFont& font
 }  // namespace
 
 PassphraseWindow::PassphraseWindow(panel::Prompts& prompts, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
-      prompts_(prompts) {
+    : QWidget(parent, panel::kFixedWindowFlags), prompts_(prompts) {
   RegisterPassphraseToolResources();
-  setObjectName(QString::fromLatin1(kWindowClassName));
-  setWindowTitle(QString::fromLatin1(kCaption));
-  setWindowIcon(QIcon(QStringLiteral(":/aespraxel.png")));
-  setFixedSize(kClientWidth, kClientHeight);
-  setAttribute(Qt::WA_OpaquePaintEvent);  // the background pixmap covers the whole client area
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    move(area.x() + area.width() / 2 - kClientWidth / 2,
-         area.y() + area.height() / 2 - kLookHeight / 2);  // centred as first created
-  }
+  panel::SetUpFixedWindow(*this, kWindowClassName, kCaption, QStringLiteral(":/aespraxel.png"),
+                          kClientWidth, kClientHeight, kLookHeight / 2);
 
   CreateControls();
   PaintPanelLook();
