@@ -9,6 +9,8 @@
 #include "engine/aes.h"
 
 #if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <immintrin.h>
 #include <wmmintrin.h>
 
 namespace engine {
@@ -76,6 +78,31 @@ AESNI_TARGET Block AesNiDecryptBlock(Block block) {
   return reinterpret_cast<Block>(x);
 }
 
+namespace {
+
+__attribute__((target("xsave"))) unsigned long long EnabledStateBits() {
+  return static_cast<unsigned long long>(_xgetbv(0));
+}
+
+// AVX reported by the processor and its register state saved by the system (XCR0 bits 1 and 2).
+bool WideRegistersInUse() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+  const unsigned osXsaveAndAvx = (1u << 27) | (1u << 28);
+  return (ecx & osXsaveAndAvx) == osXsaveAndAvx && (EnabledStateBits() & 6) == 6;
+}
+
+__attribute__((target("avx"))) void ZeroUpperHalves() {
+  _mm256_zeroupper();
+}
+
+}  // namespace
+
+void ClearUpperVectorState() {
+  static const bool wide = WideRegistersInUse();
+  if (wide) ZeroUpperHalves();
+}
+
 }  // namespace engine
 
 #else  // no AES instructions on this processor family: the software pair is the only one
@@ -91,6 +118,7 @@ Block AesNiEncryptBlock(Block block) {
 Block AesNiDecryptBlock(Block block) {
   return AesDecryptBlock(block);
 }
+void ClearUpperVectorState() {}
 
 }  // namespace engine
 

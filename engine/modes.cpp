@@ -3,6 +3,7 @@
 // Blocks, chaining values and counters stay in 16-byte vector values; the backend routine is
 // fetched once per run (the pair cannot change while a job runs).
 #include "engine/modes.h"
+#include "engine/aesni.h"
 
 #include "engine/backend.h"
 #include "engine/gcm.h"
@@ -17,7 +18,6 @@ inline bool Continue(const CipherJob& job) {
 }
 
 }  // namespace
-
 
 void EcbRun(CipherJob& job) {
   if (job.direction == Direction::Encrypt) {
@@ -111,6 +111,7 @@ void CtrRun(CipherJob& job) {
 }
 
 void RunCipherJob(CipherJob& job) {
+  ClearUpperVectorState();
   CountBlocks(job);
   LoadAesKey(job.key, job.keySize, UsesInverseCipher(job.mode, job.direction));
   switch (job.mode) {

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "engine/aesni.h"
 #include "engine/backend.h"
 #include "engine/modes.h"
 #include "engine/wipe.h"
@@ -107,6 +108,7 @@ engine::Block PrngBlocks(engine::CipherJob& job, engine::Block counter, Stamp st
 }  // namespace
 
 void PrngFileRun(engine::CipherJob& job) {
+  engine::ClearUpperVectorState();
   const engine::KeySize remembered = job.keySize;
   job.keySize = engine::KeySize::Bits256;
   engine::CountBlocks(job);

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "engine/aesni.h"
 #include "engine/gcm.h"
 #include "engine/wipe.h"
 #include "keys/kdf.h"
@@ -30,6 +31,7 @@ engine::GcmState StartBody(engine::CipherJob& job, const V1Header& header) {
 }  // namespace
 
 void EncryptV1File(engine::CipherJob& job) {
+  engine::ClearUpperVectorState();
   job.keySize = engine::KeySize::Bits256;
   engine::CountBlocks(job);
   const uint64_t bodyBytes = job.totalSize;
@@ -64,6 +66,7 @@ void EncryptV1File(engine::CipherJob& job) {
 }
 
 void DecryptV1File(engine::CipherJob& job) {
+  engine::ClearUpperVectorState();
   job.keySize = engine::KeySize::Bits256;
   engine::CountBlocks(job);  // takes the header off the total size
   const uint64_t bodyBytes = job.totalSize;
