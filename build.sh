@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # One entry point for setting up, building, testing and demonstrating the suite.
 #   ./build.sh demo   install what is missing, build (Release), run the main job
-#   ./build.sh test   install what is missing, build, run the whole suite twice: Release, then
-#                     Debug with AddressSanitizer and UndefinedBehaviorSanitizer
+#   ./build.sh test   install what is missing, build, run the whole suite twice: Release (with the
+#                     engine and keys tests also under Valgrind memcheck), then Debug with
+#                     AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./build.sh fuzz   build the libFuzzer targets with clang and run each on its committed corpus
 #                     for FUZZ_SECONDS (60) seconds
 #   ./build.sh deps   only install what is missing
@@ -12,7 +13,7 @@ cd "$(dirname "$0")"
 
 JOBS=${JOBS:-$(nproc)}
 PACKAGES=(g++ cmake make libgtest-dev libgmock-dev libssl-dev libbenchmark-dev openssl time
-          python3-cryptography qt6-base-dev fonts-dejavu-core clang libclang-rt-14-dev)
+          python3-cryptography qt6-base-dev fonts-dejavu-core valgrind clang libclang-rt-14-dev)
 
 BENCH_PACKAGES=(gnupg)  # bench/compare_console.sh times gpg beside the sealed files
 
@@ -62,7 +63,8 @@ case "${1:-}" in
     ;;
   test)
     deps
-    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_GUI=ON
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_GUI=ON \
+      -DAESSUITE_MEMCHECK=ON
     run_tests build
     configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DAESSUITE_SANITIZE=ON \
       -DAESSUITE_BUILD_GUI=ON
@@ -75,7 +77,7 @@ case "${1:-}" in
     scripts/run_fuzzers.sh build-fuzz "${FUZZ_SECONDS:-60}"
     ;;
   *)
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
