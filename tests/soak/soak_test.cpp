@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <map>
 #include <optional>
 #include <random>
 #include <string>
@@ -42,29 +41,14 @@ using testing_support::Fault;
 constexpr uint64_t kChunk = engine::kChunkSize;
 
 // Sizes where the job's arithmetic turns: nothing, around one block, around each chunk boundary.
-constexpr uint64_t kBoundarySizes[] = {0,
-                                       1,
-                                       15,
-                                       16,
-                                       17,
-                                       31,
-                                       32,
-                                       33,
-                                       kChunk - 17,
-                                       kChunk - 16,
-                                       kChunk - 15,
-                                       kChunk - 1,
-                                       kChunk,
-                                       kChunk + 1,
-                                       kChunk + 15,
-                                       kChunk + 16,
-                                       kChunk + 17,
-                                       2 * kChunk - 16,
-                                       2 * kChunk - 1,
-                                       2 * kChunk,
-                                       2 * kChunk + 1,
-                                       3 * kChunk - 16,
-                                       3 * kChunk};
+// clang-format off
+constexpr uint64_t kBoundarySizes[] = {
+    0, 1, 15, 16, 17, 31, 32, 33,
+    kChunk - 17, kChunk - 16, kChunk - 15, kChunk - 1, kChunk, kChunk + 1, kChunk + 15,
+    kChunk + 16, kChunk + 17,
+    2 * kChunk - 16, 2 * kChunk - 1, 2 * kChunk, 2 * kChunk + 1,
+    3 * kChunk - 16, 3 * kChunk};
+// clang-format on
 
 enum class Trouble : uint8_t { None, Read, Write, Abort };
 
@@ -88,7 +72,6 @@ struct Outcome {
 
 struct Tally {
   int jobs = 0, refused = 0, faultsFired = 0, failures = 0, retried = 0, aborts = 0, wrongTags = 0;
-  std::map<std::string, int> kinds;
 };
 
 class SoakTest : public ::testing::Test {
