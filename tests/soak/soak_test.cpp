@@ -72,6 +72,7 @@ struct Outcome {
 
 struct Tally {
   int jobs = 0, refused = 0, faultsFired = 0, failures = 0, retried = 0, aborts = 0, wrongTags = 0;
+  int roundTrips = 0;
 };
 
 class SoakTest : public ::testing::Test {
@@ -369,12 +370,27 @@ TEST_F(SoakTest, RandomJobsWithFaultsAndAbortsEndAsTheRulesSay) {
     EXPECT_EQ(testing_support::OpenDescriptorCount(), descriptors) << "a descriptor was left open";
     Check(job, outcome, result, log);
     ++tally_.jobs;
+
+    // A finished encryption decrypts back to its input through the same job.
+    const bool encrypted = job.spec.direction == Direction::Encrypt && result.prepared &&
+                           result.stopFlag == engine::kRunning;
+    if (encrypted && !HasFailure()) {
+      testing_support::FileJobSpec back = job.spec;
+      back.direction = Direction::Decrypt;
+      back.input = out_;
+      back.output = dir_.File("back");
+      back.stopAtPercent = -1;
+      const testing_support::FileJobResult returned = testing_support::RunFileJob(back);
+      EXPECT_EQ(returned.stopFlag, engine::kRunning);
+      EXPECT_TRUE(testing_support::ReadFileBytes(back.output) == job.input) << "no round trip";
+      ++tally_.roundTrips;
+    }
   }
   printf(
       "soak: %d jobs (seed %llu): %d refused, %d faults injected (%d failures, %d retried "
-      "transfers), %d aborts, %d wrong tags\n",
+      "transfers), %d aborts, %d wrong tags, %d round trips\n",
       tally_.jobs, static_cast<unsigned long long>(seed), tally_.refused, tally_.faultsFired,
-      tally_.failures, tally_.retried, tally_.aborts, tally_.wrongTags);
+      tally_.failures, tally_.retried, tally_.aborts, tally_.wrongTags, tally_.roundTrips);
   RecordProperty("jobs", tally_.jobs);
   RecordProperty("faults", tally_.faultsFired);
 }
