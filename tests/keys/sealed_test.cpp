@@ -328,6 +328,16 @@ TEST(SealedFaults, AFailureEndsTheRunAsItsHostWants) {
         std::all_of(left.begin() + 29, left.begin() + 45, [](uint8_t b) { return !b; });
     EXPECT_EQ(zero, c.tag == kZeroTag);
   }
+
+  // The version byte cannot be read: refused before the output exists.
+  testing_support::FaultPlan plan;
+  plan.readFault = Fail;
+  testing_support::ScopedFileIo io(plan);
+  const SealedOutcome refused =
+      RunSealed(Decrypt, dir.File("sealed"), dir.File("never"), passphrase);
+  EXPECT_FALSE(refused.prepared);
+  EXPECT_EQ(refused.status, JobStatus::InputUnreadable);
+  EXPECT_FALSE(testing_support::FileExists(dir.File("never")));
 }
 
 }  // namespace
