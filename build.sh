@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # One entry point for setting up, building, testing and demonstrating the suite.
 #   ./build.sh demo   install what is missing, build (Release), run the main job
-#   ./build.sh test   install what is missing, build, run the whole suite twice: Release, then
-#                     Debug with AddressSanitizer and UndefinedBehaviorSanitizer
+#   ./build.sh test   install what is missing, build, run the whole suite twice: Release (with the
+#                     engine and keys tests also under Valgrind memcheck), then Debug with
+#                     AddressSanitizer and UndefinedBehaviorSanitizer
+#   ./build.sh fuzz   build the libFuzzer targets with clang and run each on its committed corpus
+#                     for FUZZ_SECONDS (60) seconds
 #   ./build.sh deps   only install what is missing
 #   ./build.sh bench  build the benchmarks and run them
 set -euo pipefail
@@ -11,6 +14,7 @@ cd "$(dirname "$0")"
 JOBS=${JOBS:-$(nproc)}
 PACKAGES=(g++ cmake make libgtest-dev libgmock-dev libssl-dev libbenchmark-dev openssl time
           python3-cryptography qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
+          valgrind clang libclang-rt-14-dev  # memcheck and the fuzzers
           dpkg-dev desktop-file-utils man-db groff-base)  # the packaging test
 
 BENCH_PACKAGES=(gnupg)  # bench/compare_console.sh times gpg beside the sealed files
@@ -61,14 +65,21 @@ case "${1:-}" in
     ;;
   test)
     deps
-    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_GUI=ON
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_GUI=ON \
+      -DAESSUITE_MEMCHECK=ON
     run_tests build
     configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DAESSUITE_SANITIZE=ON \
       -DAESSUITE_BUILD_GUI=ON
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
     ;;
+  fuzz)
+    deps
+    CXX=clang++ configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DAESSUITE_FUZZ=ON -DAESSUITE_BUILD_TESTS=OFF
+    scripts/run_fuzzers.sh build-fuzz "${FUZZ_SECONDS:-60}"
+    ;;
   *)
-    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -12,6 +12,17 @@ if(AESSUITE_SANITIZE)
     $<$<CONFIG:Debug>:-O1>)
   target_link_options(project_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(AESSUITE_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "AESSUITE_FUZZ needs clang: configure with CXX=clang++")
+  endif()
+  # Every unit carries libFuzzer's coverage hooks and the sanitizers; only the fuzz targets link
+  # libFuzzer's main.
+  target_compile_options(project_options INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+    -fsanitize-coverage-ignorelist=${PROJECT_SOURCE_DIR}/tests/fuzz/coverage_ignore.txt)
+  target_link_options(project_options INTERFACE -fsanitize=address,undefined)
+endif()
 
 # The crypto and key code is also held to -Wconversion: a silent narrowing there corrupts data.
 add_library(strict_options INTERFACE)

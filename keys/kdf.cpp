@@ -290,10 +290,24 @@ bool Pbkdf2HmacSha256Block(const uint8_t* passphrase, size_t length, const uint8
   return finished;
 }
 
+#ifdef AESSUITE_FUZZ_HOOKS
+namespace {
+uint32_t gFuzzIterations = kKdfIterations;
+}  // namespace
+
+void SetKdfIterationsForFuzzing(uint32_t iterations) {
+  gFuzzIterations = iterations;
+}
+#endif
+
 bool DerivePassphraseKey(const uint8_t* passphrase, size_t length, const uint8_t (&salt)[kSaltSize],
                          uint8_t (&key)[kDerivedKeySize], const std::atomic<uint8_t>* stopFlag) {
-  return Pbkdf2HmacSha256Block(passphrase, length, salt, kSaltSize, kKdfIterations, 1, key,
-                               stopFlag);
+#ifdef AESSUITE_FUZZ_HOOKS
+  const uint32_t iterations = gFuzzIterations;
+#else
+  const uint32_t iterations = kKdfIterations;
+#endif
+  return Pbkdf2HmacSha256Block(passphrase, length, salt, kSaltSize, iterations, 1, key, stopFlag);
 }
 
 bool Sha256HardwareAvailable() {

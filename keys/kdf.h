@@ -25,6 +25,12 @@ void HmacSha256(const uint8_t* key, size_t keyLength, const uint8_t* message, si
 bool DerivePassphraseKey(const uint8_t* passphrase, size_t length, const uint8_t (&salt)[kSaltSize],
                          uint8_t (&key)[kDerivedKeySize], const std::atomic<uint8_t>* stopFlag);
 
+#ifdef AESSUITE_FUZZ_HOOKS
+// Fuzzing builds only: the iteration count DerivePassphraseKey uses from now on, so that a
+// fuzzer opens thousands of sealed files a second instead of a few. The programs never have it.
+void SetKdfIterationsForFuzzing(uint32_t iterations);
+#endif
+
 // The general PBKDF2-HMAC-SHA-256 (RFC 8018, section 5.2) behind DerivePassphraseKey: output
 // block `blockIndex` (from 1) for any salt and iteration count, with the same `stopFlag` rule.
 // Published vectors use other salts, counts and lengths. False when stopped, and for an

@@ -9,6 +9,7 @@
 
 #include "engine/backend.h"
 #include "engine/modes.h"
+#include "tests/support/fault_injection.h"
 #include "tests/support/job_runner.h"
 #include "tests/support/test_files.h"
 
@@ -64,6 +65,7 @@ struct SealedOutcome {
   bool prepared;
   JobStatus status;
   uint8_t stopFlag;
+  uint8_t ioError;
 };
 
 SealedOutcome RunSealed(engine::Direction direction, const std::string& in, const std::string& out,
@@ -80,7 +82,7 @@ SealedOutcome RunSealed(engine::Direction direction, const std::string& in, cons
   strncpy(job.outputPath, out.c_str(), sizeof job.outputPath - 1);
   memcpy(job.passphrase, passphrase.data(), passphrase.size());
   job.passphraseLength = static_cast<uint32_t>(passphrase.size());
-  SealedOutcome outcome{engine::PrepareJobFiles(job), job.status, 0};
+  SealedOutcome outcome{engine::PrepareJobFiles(job), job.status, 0, 0};
   if (outcome.prepared) {
     if (abortAtOnce) job.stopFlag = engine::kStopRequested;
     if (direction == engine::Direction::Encrypt) {
@@ -90,6 +92,7 @@ SealedOutcome RunSealed(engine::Direction direction, const std::string& in, cons
     }
     outcome.status = job.status;
     outcome.stopFlag = job.stopFlag;
+    outcome.ioError = job.ioError;
   }
   engine::CloseJobFiles(job);
   engine::WipeJobSecrets(job);
@@ -246,6 +249,95 @@ TEST(SealedLimits, ABodyTooLargeForTheCounterIsRefusedBeforeTheOutputExists) {
       RunSealed(engine::Direction::Encrypt, huge, dir.File("out"), "pass");
   EXPECT_EQ(JobStatus::TooLargeForGcm, outcome.status);
   EXPECT_FALSE(testing_support::FileExists(dir.File("out")));
+}
+
+// I/O failures inside a sealed run, injected under the file layer. The console stops at once:
+// nothing more reaches the output, no tag is written or compared. The window ends the run like
+// an abort: an encryption still tags the blocks it processed, a decryption gives no verdict.
+TEST(SealedFaults, AFailureEndsTheRunAsItsHostWants) {
+  using enum engine::Direction;
+  using enum engine::JobHost;
+  using enum testing_support::Fault;
+  constexpr uint64_t kChunk = engine::kChunkSize;
+  enum Tag : uint8_t { kZeroTag, kOtherTag, kNoHeader };  // bytes 29..44 of an encryption
+  const struct {
+    const char* name;
+    engine::Direction direction;
+    engine::JobHost host;
+    bool read;
+    testing_support::Fault fault;
+    uint64_t at;    // file position of the faulty call
+    uint64_t kept;  // output bytes left on disk
+    Tag tag;
+  } kCases[] = {
+      {"HeaderCutShort", Decrypt, Console, true, EndOfFile, 20, 0, kNoHeader},
+      {"BodyRead", Decrypt, Console, true, Fail, 45, 0, kNoHeader},
+      {"SecondChunkRead", Decrypt, Window, true, Fail, 45 + kChunk, kChunk, kNoHeader},
+      {"HeaderWrite", Encrypt, Console, false, Fail, 0, 0, kNoHeader},
+      {"HeaderWriteWindow", Encrypt, Window, false, NoProgress, 0, 0, kNoHeader},
+      {"BodyWrite", Encrypt, Console, false, Fail, 45, 45, kZeroTag},
+      {"BodyWriteWindow", Encrypt, Window, false, Fail, 45, 45, kOtherTag},
+      {"TagWrite", Encrypt, Console, false, Fail, 29, 45 + 2 * kChunk + 100, kZeroTag},
+      {"BodyReadWindow", Encrypt, Window, true, Fail, kChunk, 45 + kChunk, kOtherTag},
+  };
+  engine::SelectAesBackend(engine::ReadCpuFeatures());
+  testing_support::TempDir dir;
+  const std::string passphrase = "pass";
+  const Bytes plain = testing_support::RandomBytes(2 * kChunk + 100, 77);
+  WriteFileBytes(dir.File("plain"), plain);
+  WriteFileBytes(dir.File("sealed"), SealWithOpenSsl(plain, passphrase));
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    testing_support::FaultPlan plan;
+    (c.read ? plan.readFault : plan.writeFault) = c.fault;
+    (c.read ? plan.readAt : plan.writeAt) = c.at;
+    const bool encrypt = c.direction == Encrypt;
+    const std::string out = dir.File("out");
+    SealedOutcome outcome;
+    testing_support::FaultLog log;
+    {
+      testing_support::ScopedFileIo io(plan);
+      outcome =
+          RunSealed(c.direction, dir.File(encrypt ? "plain" : "sealed"), out, passphrase, c.host);
+      log = io.log();
+    }
+    ASSERT_TRUE(outcome.prepared);
+    EXPECT_EQ(log.faultsFired, 1);
+    const uint8_t ioError = c.read ? engine::kReadFailed : engine::kWriteFailed;
+    if (c.host == Console) {
+      EXPECT_EQ(outcome.status, c.read ? JobStatus::InputUnreadable : JobStatus::OutputUnwritable);
+      EXPECT_EQ(log.writesAfterFault, 0) << "the console wrote after the failure";
+    } else {
+      EXPECT_EQ(outcome.stopFlag, engine::kStopRequested) << "a failure is no verdict";
+      EXPECT_EQ(outcome.ioError, ioError);
+    }
+    const Bytes left = ReadFileBytes(out);
+    ASSERT_EQ(left.size(), c.kept);
+    if (!encrypt) {
+      EXPECT_TRUE(std::equal(left.begin(), left.end(), plain.begin()));
+      continue;
+    }
+    if (c.tag == kNoHeader) continue;
+    // The kept body opens with OpenSSL as the start of the plaintext; the tag is the host's.
+    if (left.size() > 45) {
+      Bytes opened;
+      EXPECT_FALSE(OpenWithOpenSsl(left, passphrase, opened)) << "a damaged file must not open";
+      EXPECT_TRUE(std::equal(opened.begin(), opened.end(), plain.begin()));
+    }
+    const bool zero =
+        std::all_of(left.begin() + 29, left.begin() + 45, [](uint8_t b) { return !b; });
+    EXPECT_EQ(zero, c.tag == kZeroTag);
+  }
+
+  // The version byte cannot be read: refused before the output exists.
+  testing_support::FaultPlan plan;
+  plan.readFault = Fail;
+  testing_support::ScopedFileIo io(plan);
+  const SealedOutcome refused =
+      RunSealed(Decrypt, dir.File("sealed"), dir.File("never"), passphrase);
+  EXPECT_FALSE(refused.prepared);
+  EXPECT_EQ(refused.status, JobStatus::InputUnreadable);
+  EXPECT_FALSE(testing_support::FileExists(dir.File("never")));
 }
 
 }  // namespace

@@ -15,6 +15,8 @@ namespace testing_support {
 namespace {
 
 struct ProgressLog {
+  engine::CipherJob* job;
+  int stopAtPercent;
   int reports = 0;
   uint8_t last = 0;
   uint8_t max = 0;
@@ -26,6 +28,7 @@ void RecordProgress(const engine::CipherJob& job, void* context) {
   ++log->reports;
   log->last = percent;
   log->max = std::max(log->max, percent);
+  if (percent == log->stopAtPercent) log->job->stopFlag.store(engine::kStopRequested);
 }
 
 void CopyPath(char (&target)[engine::kPathCapacity], const std::string& path) {
@@ -58,12 +61,13 @@ FileJobResult RunFileJob(const FileJobSpec& spec) {
   CopyPath(job.inputPath, spec.input);
   CopyPath(job.outputPath, spec.output);
   job.disposition = spec.disposition;
-  ProgressLog log;
+  ProgressLog log{&job, spec.stopAtPercent};
   job.onProgress = RecordProgress;
   job.progressContext = &log;
 
   FileJobResult result{};
   result.prepared = engine::PrepareJobFiles(job);
+  if (result.prepared && spec.stopAtPercent == 0) job.stopFlag.store(engine::kStopRequested);
   if (result.prepared) engine::RunCipherJob(job);
   engine::CloseJobFiles(job);
   engine::WipeJobSecrets(job);

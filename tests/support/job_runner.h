@@ -20,6 +20,9 @@ struct FileJobSpec {
   std::string input;
   std::string output;
   engine::Disposition disposition = engine::Disposition::CreateAlways;
+  // The window's Abort: StopFlag raised when this percent is reported, or with 0 right after the
+  // files are prepared (before the first block); -1 never.
+  int stopAtPercent = -1;
 };
 
 struct FileJobResult {

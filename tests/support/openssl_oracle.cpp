@@ -52,20 +52,26 @@ int Length(size_t size) {
 }
 
 // One pass of an EVP cipher over `data`; `iv` may be null where the mode takes none.
-Bytes EvpEncrypt(const EVP_CIPHER* cipher, const Bytes& key, const uint8_t* iv, const Bytes& data,
-                 bool padding) {
+Bytes EvpCipher(const EVP_CIPHER* cipher, const Bytes& key, const uint8_t* iv, const Bytes& data,
+                bool encrypt, bool padding) {
   CipherContext context = NewContext();
-  Check(EVP_EncryptInit_ex(context.get(), cipher, nullptr, key.data(), iv), "EVP_EncryptInit_ex");
+  Check(EVP_CipherInit_ex(context.get(), cipher, nullptr, key.data(), iv, encrypt ? 1 : 0),
+        "EVP_CipherInit_ex");
   Check(EVP_CIPHER_CTX_set_padding(context.get(), padding ? 1 : 0), "EVP_CIPHER_CTX_set_padding");
   Bytes out(data.size() + kBlock);
   int written = 0;
   int finalWritten = 0;
-  Check(EVP_EncryptUpdate(context.get(), out.data(), &written, data.data(), Length(data.size())),
-        "EVP_EncryptUpdate");
-  Check(EVP_EncryptFinal_ex(context.get(), out.data() + written, &finalWritten),
-        "EVP_EncryptFinal_ex");
+  Check(EVP_CipherUpdate(context.get(), out.data(), &written, data.data(), Length(data.size())),
+        "EVP_CipherUpdate");
+  Check(EVP_CipherFinal_ex(context.get(), out.data() + written, &finalWritten),
+        "EVP_CipherFinal_ex");
   out.resize(static_cast<size_t>(written + finalWritten));
   return out;
+}
+
+Bytes EvpEncrypt(const EVP_CIPHER* cipher, const Bytes& key, const uint8_t* iv, const Bytes& data,
+                 bool padding) {
+  return EvpCipher(cipher, key, iv, data, true, padding);
 }
 
 Bytes GcmEncrypt(const Bytes& key, const Bytes& iv, const Bytes& plain) {
@@ -119,6 +125,44 @@ Bytes PcbcEncrypt(const Bytes& key, const Bytes& iv, const Bytes& plain) {
   return out;
 }
 
+// The body behind the 16-byte tag, decrypted whatever the verdict; `authentic` is the verdict.
+Bytes GcmDecrypt(const Bytes& key, const Bytes& iv, const Bytes& file, bool& authentic) {
+  if (file.size() < kGcmTagBytes) throw std::invalid_argument("a GCM file holds its tag first");
+  CipherContext context = NewContext();
+  EVP_CIPHER_CTX* ctx = context.get();
+  Check(EVP_DecryptInit_ex(ctx, CipherFor(CipherMode::Gcm, key.size()), nullptr, nullptr, nullptr),
+        "EVP_DecryptInit_ex");
+  Check(EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(kGcmNonceBytes), nullptr),
+        "EVP_CTRL_GCM_SET_IVLEN");
+  Check(EVP_DecryptInit_ex(ctx, nullptr, nullptr, key.data(), iv.data()), "EVP_DecryptInit_ex");
+  const Bytes body(file.begin() + kGcmTagBytes, file.end());
+  Bytes plain(body.size() + kBlock);
+  int written = 0;
+  int finalWritten = 0;
+  Check(EVP_DecryptUpdate(ctx, plain.data(), &written, body.data(), Length(body.size())),
+        "EVP_DecryptUpdate");
+  Bytes tag(file.begin(), file.begin() + kGcmTagBytes);
+  Check(EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_TAG, kGcmTagBytes, tag.data()),
+        "EVP_CTRL_GCM_SET_TAG");
+  authentic = EVP_DecryptFinal_ex(ctx, plain.data() + written, &finalWritten) == 1;
+  plain.resize(body.size());
+  return plain;
+}
+
+// PCBC decryption by hand around one raw block decryption per block: P = D(C) ^ X, X = P ^ C.
+Bytes PcbcDecrypt(const Bytes& key, const Bytes& iv, const Bytes& cipher) {
+  const Bytes raw =
+      EvpCipher(CipherFor(CipherMode::Ecb, key.size()), key, nullptr, cipher, false, false);
+  Bytes plain(raw.size());
+  uint8_t chain[kBlock];
+  std::copy(iv.begin(), iv.begin() + kBlock, chain);
+  for (size_t i = 0; i < raw.size(); ++i) {
+    plain[i] = static_cast<uint8_t>(raw[i] ^ chain[i % kBlock]);
+    chain[i % kBlock] = static_cast<uint8_t>(plain[i] ^ cipher[i]);
+  }
+  return plain;
+}
+
 }  // namespace
 
 Bytes Pkcs7Pad(const Bytes& data) {
@@ -147,6 +191,35 @@ Bytes OracleEncrypt(CipherMode mode, const Bytes& key, const Bytes& iv, const By
       return PcbcEncrypt(key, iv, plain);
   }
   throw std::invalid_argument("unknown cipher mode");
+}
+
+Bytes OracleDecrypt(CipherMode mode, const Bytes& key, const Bytes& iv, const Bytes& file,
+                    bool& authentic) {
+  if (iv.size() != kBlock) throw std::invalid_argument("the IV must have 16 bytes");
+  authentic = true;
+  const EVP_CIPHER* cipher = CipherFor(mode, key.size());
+  Bytes plain;
+  switch (mode) {
+    case CipherMode::Gcm:
+      return GcmDecrypt(key, iv, file, authentic);
+    case CipherMode::Ofb:
+    case CipherMode::Ctr:
+      return EvpCipher(cipher, key, iv.data(), file, false, false);
+    case CipherMode::Cfb:
+    case CipherMode::Cbc:
+      plain = EvpCipher(cipher, key, iv.data(), file, false, false);
+      break;
+    case CipherMode::Ecb:
+      plain = EvpCipher(cipher, key, nullptr, file, false, false);
+      break;
+    case CipherMode::Pcbc:
+      plain = PcbcDecrypt(key, iv, file);
+      break;
+  }
+  // Only the last byte is looked at: 1 to 16 takes that many bytes off, anything else nothing.
+  if (!plain.empty() && plain.back() >= 1 && plain.back() <= kBlock)
+    plain.resize(plain.size() - std::min<size_t>(plain.back(), plain.size()));
+  return plain;
 }
 
 }  // namespace testing_support

@@ -19,4 +19,12 @@ Bytes Pkcs7Pad(const Bytes& data);
 // Throws std::runtime_error when libcrypto refuses a call.
 Bytes OracleEncrypt(engine::CipherMode mode, const Bytes& key, const Bytes& iv, const Bytes& plain);
 
+// The file a key/IV job must write when decrypting `file` (which passes the job's size rules):
+// the plain decryption, and in the padded modes the last byte's trim (a value of 1 to 16 takes
+// that many bytes off, any other takes none; the other pad bytes are not looked at). GCM reads
+// its tag from the first 16 bytes, decrypts the rest whatever the verdict, and sets `authentic`
+// to the verdict; every other mode sets it true.
+Bytes OracleDecrypt(engine::CipherMode mode, const Bytes& key, const Bytes& iv, const Bytes& file,
+                    bool& authentic);
+
 }  // namespace testing_support
