@@ -71,7 +71,8 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
   output = kNoFile;
   struct stat existing;
   if (stat(path, &existing) == 0 && !S_ISREG(existing.st_mode)) return CreateResult::Failed;
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY;
+  // O_NONBLOCK: a FIFO put in the file's place after the test above must not block the open.
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   // CreateAlways truncates only once the file is known not to be the input.
   if (disposition == Disposition::CreateNew) flags |= O_EXCL;
   int fd;
@@ -84,6 +85,7 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
     close(fd);
     return CreateResult::Failed;
   }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   struct stat source;
   if (input != kNoFile && fstat(input, &source) == 0 && SameIdentity(source, created)) {
     close(fd);
