@@ -177,25 +177,20 @@ void KeyPanel::MoveFocus(int index, FocusMove move) {
 }
 
 void KeyPanel::ReadJobBytes(uint8_t (&iv)[16], uint8_t (&key)[32]) const {
-  char pair[2];
-  for (int b = 0; b < kCellCount / 2; ++b) {
-    pair[0] = cells_[2 * b]->Digit();
-    pair[1] = cells_[2 * b + 1]->Digit();
-    const uint8_t value = static_cast<uint8_t>(DigitValue(pair[0]) << 4 | DigitValue(pair[1]));
-    if (b < 16)
-      iv[b] = value;
-    else
-      key[b - 16] = value;
-    engine::WipeBytes(pair, sizeof pair);
-  }
+  ReadFieldBytes(KeyItem::Iv, iv, sizeof iv);
+  ReadFieldBytes(KeyItem::Key, key, sizeof key);
 }
 
+// The characters of each pair are wiped once their byte is made.
 void KeyPanel::ReadFieldBytes(KeyItem item, uint8_t* bytes, size_t n) const {
   const int first = FirstCell(item);
+  char pair[2];
   for (size_t k = 0; k < n; ++k) {
     const int cell = first + 2 * static_cast<int>(k);
-    bytes[k] = static_cast<uint8_t>(DigitValue(cells_[cell]->Digit()) << 4 |
-                                    DigitValue(cells_[cell + 1]->Digit()));
+    pair[0] = cells_[cell]->Digit();
+    pair[1] = cells_[cell + 1]->Digit();
+    bytes[k] = static_cast<uint8_t>(DigitValue(pair[0]) << 4 | DigitValue(pair[1]));
+    engine::WipeBytes(pair, sizeof pair);
   }
 }
 
