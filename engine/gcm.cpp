@@ -42,16 +42,6 @@ inline Block GhashMultiply(Block y) {
   return ((a ^ b) ^ (c ^ d)) ^ ((e ^ f) ^ (g ^ h));
 }
 
-// inc32: the low 32 bits of the counter block, big-endian, modulo 2^32; bytes 0..11 never
-// change.
-inline Block Increment32(Block counter) {
-  const Block one = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-  counter += one;
-  for (int i = 15; i > 12 && counter[i] == 0; --i)
-    counter[i - 1] = static_cast<uint8_t>(counter[i - 1] + 1);
-  return counter;
-}
-
 // Keeps bytes 0..tail-1 of a final partial block; GHASH sees the rest as zeros.
 inline Block KeepHead(Block block, uint32_t tail) {
   Block mask = {};

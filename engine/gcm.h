@@ -20,6 +20,16 @@ void GhashStep(Block block);
 // The GHASH accumulator Y.
 Block GhashValue();
 
+// inc32 (SP 800-38D): the low 32 bits of the counter block, big-endian, modulo 2^32; bytes
+// 0..11 never change.
+inline Block Increment32(Block counter) {
+  const Block one = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  counter += one;
+  for (int i = 15; i > 12 && counter[i] == 0; --i)
+    counter[i - 1] = static_cast<uint8_t>(counter[i - 1] + 1);
+  return counter;
+}
+
 // The shared core: per-job state of one GCM pass over the job's blocks.
 struct GcmState {
   Block counter;  // J0 with its low 32 bits stepped per block

@@ -697,6 +697,8 @@ TEST_F(Cli, TheInputUnderAnotherNameIsRefused) {
     EXPECT_EQ(outcome.code, 12);
     EXPECT_TRUE(Read("in") == plain_);
   }
+  // Names are compared byte by byte: "in" and "IN" are two files here.
+  EXPECT_EQ(Run({"Moltra", "E", "128", "ECB", "key40", "in", "IN"}).code, 0);
 }
 
 TEST_F(Cli, OverwriteCountsOnlyRightAfterTheOutputPath) {
