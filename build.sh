@@ -15,7 +15,7 @@ JOBS=${JOBS:-$(nproc)}
 PACKAGES=(g++ cmake make libgtest-dev libgmock-dev libssl-dev libbenchmark-dev openssl time
           python3-cryptography qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
           valgrind clang libclang-rt-14-dev  # memcheck and the fuzzers
-          dpkg-dev desktop-file-utils man-db groff-base)  # the packaging test
+          dpkg-dev file desktop-file-utils man-db groff-base)  # the packaging test
 
 BENCH_PACKAGES=(gnupg)  # bench/compare_console.sh times gpg beside the sealed files
 
