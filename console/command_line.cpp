@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-#include "console/keyword_hash.h"
+#include "keys/keyword_hash.h"
 #include "engine/wipe.h"
 #include "keys/key_messages.h"
 #include "keys/keytext.h"
@@ -13,6 +13,9 @@ namespace console {
 namespace {
 
 using engine::JobStatus;
+using keys::Keyword;
+using keys::KeywordHash;
+using keys::LookUpKeyword;
 
 constexpr Keyword<ConsoleFunction> kFunctions[] = {
     {KeywordHash("HELP"), ConsoleFunction::Help},

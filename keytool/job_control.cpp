@@ -10,7 +10,7 @@
 #include "engine/file.h"
 #include "engine/modes.h"
 #include "keys/random.h"
-#include "keytool/panel.h"
+#include "gui/panel.h"
 
 namespace keytool {
 

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "engine/job.h"
-#include "keytool/job_worker.h"
+#include "gui/job_worker.h"
 #include "keytool/settings.h"
 
 class QWidget;

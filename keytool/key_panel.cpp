@@ -12,7 +12,7 @@
 #include "engine/wipe.h"
 #include "keys/keytext.h"
 #include "keys/random.h"
-#include "keytool/panel.h"
+#include "gui/panel.h"
 
 namespace keytool {
 

@@ -2,7 +2,7 @@
 #include <QApplication>
 
 #include "engine/backend.h"
-#include "keytool/panel.h"
+#include "gui/panel.h"
 #include "keytool/settings.h"
 #include "keytool/window.h"
 

@@ -3,15 +3,15 @@
 
 #include <string.h>
 
-#include "console/keyword_hash.h"
+#include "keys/keyword_hash.h"
 #include "engine/file.h"
 
 namespace keytool {
 
 namespace {
 
-using console::Keyword;
-using console::KeywordHash;
+using keys::Keyword;
+using keys::KeywordHash;
 
 constexpr Keyword<engine::Direction> kDirections[] = {
     {KeywordHash("ENCRYPT"), engine::Direction::Encrypt},
@@ -62,7 +62,7 @@ struct LineHashes {
   template <typename Value, size_t N>
   bool Decide(const Keyword<Value> (&group)[N], Value& value) const {
     for (size_t i = 0; i < count; ++i)
-      if (console::LookUpKeyword(hashes[i], group, value)) return true;
+      if (keys::LookUpKeyword(hashes[i], group, value)) return true;
     return false;
   }
 

@@ -10,7 +10,7 @@
 #include "engine/backend.h"
 #include "keytool/job_control.h"
 #include "keytool/key_panel.h"
-#include "keytool/panel.h"
+#include "gui/panel.h"
 #include "keytool/settings.h"
 
 class QLabel;

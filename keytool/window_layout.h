@@ -8,7 +8,7 @@
 
 #include "engine/job.h"
 #include "keytool/key_panel.h"
-#include "keytool/panel.h"
+#include "gui/panel.h"
 #include "keytool/window.h"
 
 namespace keytool::layout {

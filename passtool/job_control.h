@@ -6,8 +6,8 @@
 #include <QString>
 
 #include "engine/job.h"
-#include "keytool/job_worker.h"
-#include "keytool/panel.h"
+#include "gui/job_worker.h"
+#include "gui/panel.h"
 
 namespace passtool {
 

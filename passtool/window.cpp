@@ -18,7 +18,7 @@
 #include "engine/aes.h"
 #include "engine/status.h"
 #include "engine/wipe.h"
-#include "keytool/job_worker.h"
+#include "gui/job_worker.h"
 #include "passtool/job_control.h"
 #include "passtool/window_layout.h"
 

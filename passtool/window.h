@@ -13,7 +13,7 @@
 
 #include "engine/backend.h"
 #include "engine/job.h"
-#include "keytool/panel.h"
+#include "gui/panel.h"
 
 class QLabel;
 class QLineEdit;

@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "keytool/panel.h"
+#include "gui/panel.h"
 #include "passtool/window.h"
 
 namespace passtool::layout {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "console/keyword_hash.h"
+#include "keys/keyword_hash.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -55,7 +55,7 @@ TEST(Settings, EveryRecognisedLineHashesAsPublished) {
       {"Lock Key Paste", 0xBC588469}, {"Lock Key Zero", 0x393B34B6},
   };
   for (const auto& p : published)
-    EXPECT_EQ(p.hash, console::KeywordHash(p.line, strlen(p.line)));
+    EXPECT_EQ(p.hash, keys::KeywordHash(p.line, strlen(p.line)));
 }
 
 TEST(Settings, ChoicesTakeTheFirstMatchingLineInFileOrder) {

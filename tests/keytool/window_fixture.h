@@ -13,7 +13,7 @@
 #include <ostream>
 
 #include "keytool/window.h"
-#include "tests/keytool/scripted_prompts.h"
+#include "tests/gui/scripted_prompts.h"
 #include "tests/support/job_runner.h"
 
 // Failure messages show the text, not its bytes.

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "passtool/window.h"
-#include "tests/keytool/scripted_prompts.h"
+#include "tests/gui/scripted_prompts.h"
 
 // Failure messages show the text, not its bytes.
 inline void PrintTo(const QString& text, std::ostream* out) {

@@ -1,5 +1,5 @@
 // The shared window look: pixel-exact box drawing, click statics, status row and real prompts.
-#include "keytool/panel.h"
+#include "gui/panel.h"
 
 #include <QFileDialog>
 #include <QFontInfo>

@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "keytool/panel.h"
+#include "gui/panel.h"
 
 namespace testing_gui {
 

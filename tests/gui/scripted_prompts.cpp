@@ -1,5 +1,5 @@
 // ScriptedPrompts: the queue answers, the record keeps what the program asked.
-#include "tests/keytool/scripted_prompts.h"
+#include "tests/gui/scripted_prompts.h"
 
 #include <QWidget>
 

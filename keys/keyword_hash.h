@@ -5,7 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-namespace console {
+namespace keys {
 
 // Bytes from 0x61 up are moved down by 0x20 (folding a-z onto A-Z, and "{" onto "[" alike); then
 // h = rotr(h, 1); h += c; h *= c, modulo 2^32. "E" is 0x1299, "D" is 0x1210.
@@ -48,4 +48,4 @@ bool LookUpKeyword(uint32_t hash, const Keyword<Value> (&table)[N], Value& value
   return false;
 }
 
-}  // namespace console
+}  // namespace keys

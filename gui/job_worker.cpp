@@ -1,5 +1,5 @@
 // JobWorker: a std::thread per job, posting its progress and its end to the window.
-#include "keytool/job_worker.h"
+#include "gui/job_worker.h"
 
 #include <QCoreApplication>
 
