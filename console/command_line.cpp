@@ -3,10 +3,10 @@
 
 #include <string.h>
 
-#include "keys/keyword_hash.h"
 #include "engine/wipe.h"
 #include "keys/key_messages.h"
 #include "keys/keytext.h"
+#include "keys/keyword_hash.h"
 
 namespace console {
 

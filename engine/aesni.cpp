@@ -30,7 +30,7 @@ bool AesNiCompiledIn() {
 }
 
 AESNI_TARGET Block AesNiEncryptBlock(Block block) {
-  const uint32_t size = gKeySchedule.keySize;
+  const int rounds = static_cast<int>(gKeySchedule.lastRoundOffset / 16);  // 10, 12 or 14
   __m128i x = _mm_xor_si128(reinterpret_cast<__m128i>(block), RoundKey(0));
   x = _mm_aesenc_si128(x, RoundKey(1));
   x = _mm_aesenc_si128(x, RoundKey(2));
@@ -41,24 +41,23 @@ AESNI_TARGET Block AesNiEncryptBlock(Block block) {
   x = _mm_aesenc_si128(x, RoundKey(7));
   x = _mm_aesenc_si128(x, RoundKey(8));
   x = _mm_aesenc_si128(x, RoundKey(9));
-  if (size >= 1) {
+  if (rounds >= 12) {
     x = _mm_aesenc_si128(x, RoundKey(10));
     x = _mm_aesenc_si128(x, RoundKey(11));
-    if (size == 2) {
+    if (rounds == 14) {
       x = _mm_aesenc_si128(x, RoundKey(12));
       x = _mm_aesenc_si128(x, RoundKey(13));
     }
   }
-  x = _mm_aesenclast_si128(x, RoundKey(static_cast<int>(gKeySchedule.lastRoundOffset / 16)));
+  x = _mm_aesenclast_si128(x, RoundKey(rounds));
   return reinterpret_cast<Block>(x);
 }
 
 AESNI_TARGET Block AesNiDecryptBlock(Block block) {
-  const uint32_t size = gKeySchedule.keySize;
-  __m128i x = _mm_xor_si128(reinterpret_cast<__m128i>(block),
-                            RoundKey(static_cast<int>(gKeySchedule.lastRoundOffset / 16)));
-  if (size >= 1) {
-    if (size == 2) {
+  const int rounds = static_cast<int>(gKeySchedule.lastRoundOffset / 16);  // 10, 12 or 14
+  __m128i x = _mm_xor_si128(reinterpret_cast<__m128i>(block), RoundKey(rounds));
+  if (rounds >= 12) {
+    if (rounds == 14) {
       x = _mm_aesdec_si128(x, RoundKey(13));
       x = _mm_aesdec_si128(x, RoundKey(12));
     }

@@ -121,7 +121,6 @@ class StatusRow {
   void ShowStatus(const QString& title, const QString& message);
   void SetInterval(int milliseconds) { timer_.setInterval(milliseconds); }  // tests shorten it
   const QTimer& Timer() const { return timer_; }
-  const QString& RestingInfo() const { return restingInfo_; }
 
  private:
   void OnTick();

@@ -47,10 +47,6 @@ typedef uint32_t CounterWords __attribute__((vector_size(16)));
 
 }  // namespace
 
-uint64_t ReadTimeStamp() {
-  return gTimeStamp();
-}
-
 void SetTimeStampSource(TimeStampSource source) {
   gTimeStamp = source != nullptr ? source : HardwareTimeStamp;
 }

@@ -32,9 +32,6 @@ void GenerateRandom(engine::KeySize whitening, uint8_t (&random)[32]);
 // The pool as it stands (tests check it against an independent model).
 const RandomPool& CurrentRandomPool();
 
-// The time-stamp counter: RDTSC on x86, a monotonic nanosecond clock elsewhere.
-uint64_t ReadTimeStamp();
-
 // Test hook: replaces the time-stamp source (nullptr restores the real one) and clears or sets
 // the pool so that a test starts from a known state.
 typedef uint64_t (*TimeStampSource)();

@@ -33,6 +33,8 @@ class KeyPanel;
 // The cell draws its one character itself, centred: a 10-pixel line edit keeps margins that would
 // clip the glyph. The caret is never drawn; the focused cell shows blue text and an underline.
 class DigitCell : public QLineEdit {
+  Q_OBJECT
+
  public:
   DigitCell(int id, KeyPanel& keyPanel, QWidget* parent);
   int Id() const { return id_; }

@@ -3,8 +3,8 @@
 
 #include <string.h>
 
-#include "keys/keyword_hash.h"
 #include "engine/file.h"
+#include "keys/keyword_hash.h"
 
 namespace keytool {
 

@@ -100,13 +100,13 @@ void KeyToolWindow::CreateControls() {
       keyPanel_.AttachCell(cell);
     } else if (c.kind == ControlClass::Edit) {
       (c.id == kInputPathId ? inputPath_ : outputPath_) =
-          panel::CreatePathEdit(c.id, place, 465, labelFont, this);
+          panel::CreatePathEdit(c.id, place, layout::kPathBoxWidth, labelFont, this);
     } else if (!(c.style & kVisible)) {
       sink_ = panel::CreateFocusSink(c.id, place, this);
     } else {
       QLabel* label = panel::CreateStatic(c.id, QString::fromLatin1(c.text), c.style & kNotify,
                                           c.style & kCentre, place, labelFont, this);
-      if (auto* button = dynamic_cast<panel::StaticButton*>(label))
+      if (auto* button = qobject_cast<panel::StaticButton*>(label))
         connect(button, &panel::StaticButton::Clicked, this, [this](int id) { OnCommand(id); });
       labels_[c.id] = label;
     }
@@ -125,7 +125,7 @@ void KeyToolWindow::PaintPanelLook() {
   {
     QPainter painter(&look_);
     panel::FillArea(painter, 0, 0, kClientWidth, kLookHeight, panel::kFieldColour);
-    panel::DrawWorkFrame(painter, 568, 246);
+    panel::DrawWorkFrame(painter, layout::kFrameRight, layout::kFrameBottom);
     panel::DrawControlBoxes(painter, kControlBoxes);
   }
   // The key panel: the button boxes and IV byte row, then the first key byte row.
@@ -256,7 +256,7 @@ void KeyToolWindow::ToggleAcceleration() {
 void KeyToolWindow::OnJobStateChanged() {
   labels_[kStartId]->setText(IdleFlag() ? QStringLiteral("Start") : QStringLiteral("Abort"));
   RefreshColours();
-  if (auto* cell = dynamic_cast<DigitCell*>(QApplication::focusWidget()))
+  if (auto* cell = qobject_cast<DigitCell*>(QApplication::focusWidget()))
     cell->SetFocusLook(IdleFlag() && cell->parentWidget() == this);
 }
 
@@ -272,9 +272,9 @@ void KeyToolWindow::mousePressEvent(QMouseEvent* event) {
 }
 
 void KeyToolWindow::OnFocusChanged(QWidget* old, QWidget* now) {
-  if (auto* cell = dynamic_cast<DigitCell*>(old); cell && cell->parentWidget() == this)
+  if (auto* cell = qobject_cast<DigitCell*>(old); cell && cell->parentWidget() == this)
     cell->SetFocusLook(false);
-  if (auto* cell = dynamic_cast<DigitCell*>(now);
+  if (auto* cell = qobject_cast<DigitCell*>(now);
       cell && cell->parentWidget() == this && IdleFlag()) {
     cell->SetFocusLook(true);
     remembered_ = cell;

@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "engine/backend.h"
+#include "gui/panel.h"
 #include "keytool/job_control.h"
 #include "keytool/key_panel.h"
-#include "gui/panel.h"
 #include "keytool/settings.h"
 
 class QLabel;
@@ -47,6 +47,7 @@ enum ControlId : int {
   kStatusLine1Id = 140,
   kStatusLine2Id = 141,
   kAccelIndicatorId = 142,
+  kStaticIdLimit,  // every static's id is below this
 };
 
 // Controls carry their id as object name ("id40"), as in the other window.
@@ -73,9 +74,7 @@ class KeyToolWindow : public QWidget {
   void SetInputPath(const QString& path) { jobs_.SetInputChoice(path); }
   void SetOutputPath(const QString& path) { jobs_.SetOutputChoice(path); }
 
-  const QPixmap& PanelLook() const { return look_; }
   panel::StatusRow& Status() { return *status_; }
-  QWidget* RememberedControl() const { return remembered_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -103,8 +102,8 @@ class KeyToolWindow : public QWidget {
   QPixmap look_;
   std::unique_ptr<panel::StatusRow> status_;
   QWidget* sink_ = nullptr;
-  QWidget* remembered_ = nullptr;  // the digit cell that last showed the focus look
-  QLabel* labels_[143] = {};       // statics by id (the ids of the table stay below 143)
+  QWidget* remembered_ = nullptr;        // the digit cell that last showed the focus look
+  QLabel* labels_[kStaticIdLimit] = {};  // statics by id
   QLineEdit* inputPath_ = nullptr;
   QLineEdit* outputPath_ = nullptr;
   panel::DashEchoStyle* echoStyle_ = nullptr;

@@ -7,8 +7,8 @@
 #include <array>
 
 #include "engine/job.h"
-#include "keytool/key_panel.h"
 #include "gui/panel.h"
+#include "keytool/key_panel.h"
 #include "keytool/window.h"
 
 namespace keytool::layout {
@@ -17,10 +17,8 @@ enum class ControlClass : uint8_t { Static, Edit, Sedit };
 // The styles of the control table that change how a control is built.
 enum StyleBit : uint8_t {
   kVisible = 0x01,
-  kNotify = 0x02,    // the static reports clicks (a StaticButton)
-  kCentre = 0x04,    // centred text; otherwise left-aligned
-  kReadOnly = 0x08,  // the path boxes
-  kTabStop = 0x10,   // the digit cells
+  kNotify = 0x02,  // the static reports clicks (a StaticButton)
+  kCentre = 0x04,  // centred text; otherwise left-aligned
 };
 
 struct ControlEntry {
@@ -33,28 +31,42 @@ struct ControlEntry {
 
 constexpr uint8_t kButton = kVisible | kNotify | kCentre;
 constexpr uint8_t kLabel = kVisible | kCentre;
-constexpr int kControlCount = 1 + 13 + kCellCount + 12 + 3;
 constexpr const char* kButtonTexts[6] = {"Load", "Save", "Rand", "Copy", "Paste", "Zero"};
-constexpr int kButtonRowTops[4] = {111, 131, 179, 199};  // IV rows, then key rows
+constexpr int kPanelButtonCount = 2 * std::size(kButtonTexts);  // the IV's six, then the key's
+constexpr int kButtonRowTops[4] = {111, 131, 179, 199};         // IV rows, then key rows
+
+// The controls before the digit cells, in creation order.
+inline constexpr ControlEntry kHeadControls[] = {
+    {ControlClass::Static, kFocusSinkId, "", 0, 0, 574, 301, 0},
+    {ControlClass::Static, kConfidentialId, "Hide", 14, 27, 43, 20, kButton},
+    {ControlClass::Static, kDirectionId, "Encrypt", 65, 27, 65, 20, kButton},
+    {ControlClass::Static, kKeySizeId, "256 Bits", 138, 27, 58, 20, kButton},
+    {ControlClass::Static, kStartId, "Start", 258, 27, 74, 20, kButton},
+    {ControlClass::Static, kModeId, "CTR", 204, 27, 46, 20, kButton},
+    {ControlClass::Static, kOpenId, "Open", 14, 55, 55, 20, kLabel},
+    {ControlClass::Static, kSaveAsId, "Save As", 14, 83, 55, 20, kButton},
+    {ControlClass::Edit, kInputPathId, "", 69, 55, 462, 20, kVisible},
+    {ControlClass::Edit, kOutputPathId, "", 69, 83, 462, 20, kVisible},
+    {ControlClass::Static, kClearInputId, "x", 534, 55, 20, 20, kButton},
+    {ControlClass::Static, kClearOutputId, "x", 534, 83, 20, 20, kButton},
+    {ControlClass::Static, kIvLabelId, "Initialization Vector", 138, 113, 416, 20, kLabel},
+    {ControlClass::Static, kKeyLabelId, "256 Bit Key", 138, 161, 416, 20, kLabel},
+};
+// The status row, created last.
+inline constexpr ControlEntry kTailControls[] = {
+    {ControlClass::Static, kStatusLine1Id, kStatusTitle, 0, 250, 130, 23, kLabel},
+    {ControlClass::Static, kStatusLine2Id, kInfoLine, 138, 250, 412, 23, kVisible},
+    {ControlClass::Static, kAccelIndicatorId, "H", 552, 250, 16, 23, kButton},
+};
+constexpr int kControlCount = static_cast<int>(std::size(kHeadControls)) + kCellCount +
+                              kPanelButtonCount + static_cast<int>(std::size(kTailControls));
 
 // Every control in creation order; the texts that follow the settings are set after creation.
 constexpr std::array<ControlEntry, kControlCount> BuildControlTable() {
   std::array<ControlEntry, kControlCount> t{};
   int n = 0;
-  t[n++] = {ControlClass::Static, kFocusSinkId, "", 0, 0, 574, 301, 0};
-  t[n++] = {ControlClass::Static, kConfidentialId, "Hide", 14, 27, 43, 20, kButton};
-  t[n++] = {ControlClass::Static, kDirectionId, "Encrypt", 65, 27, 65, 20, kButton};
-  t[n++] = {ControlClass::Static, kKeySizeId, "256 Bits", 138, 27, 58, 20, kButton};
-  t[n++] = {ControlClass::Static, kStartId, "Start", 258, 27, 74, 20, kButton};
-  t[n++] = {ControlClass::Static, kModeId, "CTR", 204, 27, 46, 20, kButton};
-  t[n++] = {ControlClass::Static, kOpenId, "Open", 14, 55, 55, 20, kLabel};
-  t[n++] = {ControlClass::Static, kSaveAsId, "Save As", 14, 83, 55, 20, kButton};
-  t[n++] = {ControlClass::Edit, kInputPathId, "", 69, 55, 462, 20, kVisible | kReadOnly};
-  t[n++] = {ControlClass::Edit, kOutputPathId, "", 69, 83, 462, 20, kVisible | kReadOnly};
-  t[n++] = {ControlClass::Static, kClearInputId, "x", 534, 55, 20, 20, kButton};
-  t[n++] = {ControlClass::Static, kClearOutputId, "x", 534, 83, 20, 20, kButton};
-  t[n++] = {ControlClass::Static, kIvLabelId, "Initialization Vector", 138, 113, 416, 20, kLabel};
-  t[n++] = {ControlClass::Static, kKeyLabelId, "256 Bit Key", 138, 161, 416, 20, kLabel};
+  for (const ControlEntry& c : kHeadControls)
+    t[n++] = c;
   // Cells: 32 per row; the two digits of a byte touch, bytes are 6 pixels apart.
   for (int i = 0, left = 141; i < kCellCount; ++i) {
     const int column = i % 32;
@@ -63,11 +75,10 @@ constexpr std::array<ControlEntry, kControlCount> BuildControlTable() {
     else
       left += (column - 1) % 2 == 0 ? 10 : 16;
     const int top = i < 32 ? 132 : i < 64 ? 180 : 200;
-    t[n++] = {
-        ControlClass::Sedit,          kFirstCellId + i, "0", left, top, kCellWidth, kCellHeight,
-        kVisible | kCentre | kTabStop};
+    t[n++] = {ControlClass::Sedit, kFirstCellId + i,  "0", left, top, kCellWidth,
+              kCellHeight,         kVisible | kCentre};
   }
-  for (int k = 0; k < 12; ++k) {
+  for (int k = 0; k < kPanelButtonCount; ++k) {
     t[n++] = {ControlClass::Static,
               kFirstButtonId + k,
               kButtonTexts[k % 6],
@@ -77,36 +88,52 @@ constexpr std::array<ControlEntry, kControlCount> BuildControlTable() {
               20,
               kButton};
   }
-  t[n++] = {ControlClass::Static, kStatusLine1Id, kStatusTitle, 0, 250, 130, 23, kLabel};
-  t[n++] = {ControlClass::Static, kStatusLine2Id, kInfoLine, 138, 250, 412, 23, kVisible};
-  t[n++] = {ControlClass::Static, kAccelIndicatorId, "H", 552, 250, 16, 23, kButton};
+  for (const ControlEntry& c : kTailControls)
+    t[n++] = c;
   return t;
 }
 inline constexpr auto kControls = BuildControlTable();
+static_assert([] {
+  for (const ControlEntry& c : kControls)
+    if (c.kind == ControlClass::Static && c.id >= kStaticIdLimit) return false;
+  return true;
+}());
 
-// The boxes under the controls; only the IV panel is here, the key panel is copied from it.
-constexpr std::array<panel::ControlBox, 33> BuildControlBoxes() {
-  std::array<panel::ControlBox, 33> b{{
-      {14, 27, 43},   // confidential toggle
-      {65, 27, 65},   // direction
-      {138, 27, 58},  // key size
-      {204, 27, 46},  // mode
-      {258, 27, 74},  // Start
-      {14, 55, 55},   // Open
-      {69, 55, 465},  // input path
-      {534, 55, 20},  // clear input
-      {14, 83, 55},   // Save As
-      {69, 83, 465},  // output path
-      {534, 83, 20},  // clear output
-      {14, 111, 40},  // IV Load
-      {54, 111, 40},  // IV Save
-      {94, 111, 40},  // IV Rand
-      {14, 131, 40},  // IV Copy
-      {54, 131, 40},  // IV Paste
-      {94, 131, 40},  // IV Zero
-  }};
-  for (int k = 0; k < 16; ++k)
-    b[17 + k] = {138 + 26 * k, 131, 26};  // the IV byte boxes
+constexpr int kPathBoxWidth = 465;  // the path edits fill their boxes
+// The work-area frame's outer corner, right and bottom.
+constexpr int kFrameRight = 568;
+constexpr int kFrameBottom = 246;
+
+// The boxes under the top rows and the IV's buttons; the IV byte boxes follow them, and the key
+// panel is copied from the IV panel.
+inline constexpr panel::ControlBox kFixedBoxes[] = {
+    {14, 27, 43},             // confidential toggle
+    {65, 27, 65},             // direction
+    {138, 27, 58},            // key size
+    {204, 27, 46},            // mode
+    {258, 27, 74},            // Start
+    {14, 55, 55},             // Open
+    {69, 55, kPathBoxWidth},  // input path
+    {534, 55, 20},            // clear input
+    {14, 83, 55},             // Save As
+    {69, 83, kPathBoxWidth},  // output path
+    {534, 83, 20},            // clear output
+    {14, 111, 40},            // IV Load
+    {54, 111, 40},            // IV Save
+    {94, 111, 40},            // IV Rand
+    {14, 131, 40},            // IV Copy
+    {54, 131, 40},            // IV Paste
+    {94, 131, 40},            // IV Zero
+};
+constexpr int kIvByteBoxes = 16;
+
+constexpr std::array<panel::ControlBox, std::size(kFixedBoxes) + kIvByteBoxes> BuildControlBoxes() {
+  std::array<panel::ControlBox, std::size(kFixedBoxes) + kIvByteBoxes> b{};
+  size_t n = 0;
+  for (const panel::ControlBox& box : kFixedBoxes)
+    b[n++] = box;
+  for (int k = 0; k < kIvByteBoxes; ++k)
+    b[n++] = {138 + 26 * k, 131, 26};
   return b;
 }
 inline constexpr auto kControlBoxes = BuildControlBoxes();

@@ -52,6 +52,7 @@ enum ControlId : int {
   kClearSecondId = 82,
   kStatusLine1Id = 90,
   kStatusLine2Id = 91,
+  kStaticIdLimit,  // every static's id is below this
 };
 
 // One passphrase entry as the bytes the key derivation gets: the edit's text in UTF-8, which is
@@ -94,7 +95,6 @@ class PassphraseWindow : public QWidget {
   // Overwrites both entry buffers; the edits keep their text, so the match stands.
   void WipeEntries();
 
-  const QPixmap& PanelLook() const { return look_; }
   panel::StatusRow& Status() { return *status_; }
 
  protected:
@@ -119,7 +119,7 @@ class PassphraseWindow : public QWidget {
   std::unique_ptr<panel::StatusRow> status_;
   std::unique_ptr<PassphraseJob> job_;
   QWidget* sink_ = nullptr;
-  QLabel* labels_[92] = {};  // statics by id (the ids of the table stay below 92)
+  QLabel* labels_[kStaticIdLimit] = {};  // statics by id
   QLineEdit* inputEdit_ = nullptr;
   QLineEdit* outputEdit_ = nullptr;
   QLineEdit* firstEdit_ = nullptr;
