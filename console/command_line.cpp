@@ -37,12 +37,8 @@ constexpr Keyword<engine::KeySize> kKeySizes[] = {
     {KeywordHash("256"), engine::KeySize::Bits256},
 };
 
-constexpr Keyword<engine::CipherMode> kModes[] = {
-    {KeywordHash("CTR"), engine::CipherMode::Ctr},   {KeywordHash("GCM"), engine::CipherMode::Gcm},
-    {KeywordHash("OFB"), engine::CipherMode::Ofb},   {KeywordHash("CFB"), engine::CipherMode::Cfb},
-    {KeywordHash("CBC"), engine::CipherMode::Cbc},   {KeywordHash("ECB"), engine::CipherMode::Ecb},
-    {KeywordHash("PCBC"), engine::CipherMode::Pcbc},
-};
+constexpr auto kModes = keys::ModeKeywords("");
+static_assert(kModes[6].hash == KeywordHash("PCBC"));
 
 constexpr Keyword<uint8_t> kPrngSizes[] = {
     {KeywordHash("64MB"), 0},  {KeywordHash("128MB"), 1}, {KeywordHash("256MB"), 2},
@@ -54,8 +50,8 @@ constexpr uint32_t kOverwrite = KeywordHash("OVERWRITE");
 
 // A token matches a keyword when the hashes are equal, whatever the text: any case is accepted,
 // and so is any other text that happens to hash alike.
-template <typename Value, size_t N>
-bool Match(const Token& token, const Keyword<Value> (&table)[N], Value& value) {
+template <typename Table, typename Value>
+bool Match(const Token& token, const Table& table, Value& value) {
   return token.length != 0 && LookUpKeyword(token.hash, table, value);
 }
 

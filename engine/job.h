@@ -13,22 +13,15 @@
 #include "engine/aes.h"
 #include "engine/block.h"
 #include "engine/file.h"
+#include "engine/mode_table.h"
 #include "engine/status.h"
 
 namespace engine {
 
 enum class Direction : uint8_t { Encrypt = 0, Decrypt = 1 };
 
-// CipherMode codes; codes 3 and above are the padded modes.
-enum class CipherMode : uint8_t { Ctr = 0, Gcm = 1, Ofb = 2, Cfb = 3, Cbc = 4, Ecb = 5, Pcbc = 6 };
-
-inline bool IsPaddedMode(CipherMode mode) {
-  return static_cast<uint8_t>(mode) >= 3;
-}
-// CBC, ECB and PCBC decrypt with the inverse cipher; everything else runs forward only.
 inline bool UsesInverseCipher(CipherMode mode, Direction direction) {
-  return direction == Direction::Decrypt &&
-         (mode == CipherMode::Cbc || mode == CipherMode::Ecb || mode == CipherMode::Pcbc);
+  return direction == Direction::Decrypt && Traits(mode).inverseCipher;
 }
 
 // What the job produces: a key/IV file job, a passphrase-sealed file, or pseudo-random bytes.

@@ -71,9 +71,7 @@ size_t Index(KeyItem item) {
 }  // namespace
 
 size_t IvBytes(engine::CipherMode mode) {
-  if (mode == engine::CipherMode::Gcm) return 12;
-  if (mode == engine::CipherMode::Ecb) return 0;
-  return 16;
+  return engine::Traits(mode).ivBytes;
 }
 
 size_t ItemBytes(KeyItem item, engine::CipherMode mode, engine::KeySize keySize) {

@@ -22,15 +22,8 @@ constexpr Keyword<engine::KeySize> kKeySizes[] = {
     {KeywordHash("KEY SIZE 192"), engine::KeySize::Bits192},
     {KeywordHash("KEY SIZE 256"), engine::KeySize::Bits256},
 };
-constexpr Keyword<engine::CipherMode> kModes[] = {
-    {KeywordHash("MODE CTR"), engine::CipherMode::Ctr},
-    {KeywordHash("MODE GCM"), engine::CipherMode::Gcm},
-    {KeywordHash("MODE OFB"), engine::CipherMode::Ofb},
-    {KeywordHash("MODE CFB"), engine::CipherMode::Cfb},
-    {KeywordHash("MODE CBC"), engine::CipherMode::Cbc},
-    {KeywordHash("MODE ECB"), engine::CipherMode::Ecb},
-    {KeywordHash("MODE PCBC"), engine::CipherMode::Pcbc},
-};
+constexpr auto kModes = keys::ModeKeywords("MODE ");
+static_assert(kModes[1].hash == KeywordHash("MODE GCM"));
 constexpr Keyword<uint8_t> kPrngSizes[] = {
     {KeywordHash("PRNG 64MB"), 0},  {KeywordHash("PRNG 128MB"), 1}, {KeywordHash("PRNG 256MB"), 2},
     {KeywordHash("PRNG 512MB"), 3}, {KeywordHash("PRNG 1GB"), 4},   {KeywordHash("PRNG 2GB"), 5},
@@ -59,8 +52,8 @@ struct LineHashes {
   }
 
   // The first line, in file order, that matches any value of the group decides it.
-  template <typename Value, size_t N>
-  bool Decide(const Keyword<Value> (&group)[N], Value& value) const {
+  template <typename Group, typename Value>
+  bool Decide(const Group& group, Value& value) const {
     for (size_t i = 0; i < count; ++i)
       if (keys::LookUpKeyword(hashes[i], group, value)) return true;
     return false;

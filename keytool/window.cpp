@@ -29,8 +29,6 @@ using layout::kCentre;
 using layout::kControlBoxes;
 using layout::kControls;
 using layout::kKeyBits;
-using layout::kModeLongNames;
-using layout::kModeNames;
 using layout::kModeTrackRow;
 using layout::kNotify;
 using layout::kStatusBoxes;
@@ -133,7 +131,7 @@ void KeyToolWindow::PaintPanelLook() {
   panel::CopyArea(look_, 138, 131, 421, 20, 138, 179);
   QPainter painter(&look_);
   panel::DrawStatusBoxes(painter, kStatusBoxes);
-  for (int g = 0; g < 7; ++g) {
+  for (int g = 0; g < engine::kModeCount; ++g) {
     const int left = ModeGroupLeft(static_cast<CipherMode>(g));
     panel::FillArea(painter, left, kModeTrackRow, left + 5, kModeTrackRow + 1, panel::kTrackColour);
   }
@@ -155,7 +153,7 @@ void KeyToolWindow::RefreshSettingTexts() {
                                      : QStringLiteral("Encrypt"));
   labels_[kKeySizeId]->setText(QStringLiteral("%1 Bits").arg(bits));
   labels_[kKeyLabelId]->setText(QStringLiteral("%1 Bit Key").arg(bits));
-  labels_[kModeId]->setText(QString::fromLatin1(kModeNames[mode]));
+  labels_[kModeId]->setText(QString::fromLatin1(engine::kModeTable[mode].name));
   labels_[kAccelIndicatorId]->setText(QString::fromLatin1(acceleration_.text));
   const QLineEdit::EchoMode echo = settings_.confidential ? QLineEdit::Password : QLineEdit::Normal;
   for (int i = 0; i < kCellCount; ++i)
@@ -163,7 +161,8 @@ void KeyToolWindow::RefreshSettingTexts() {
   inputPath_->setEchoMode(echo);
   outputPath_->setEchoMode(echo);
   RefreshColours();
-  update(ModeGroupLeft(CipherMode::Ctr), kModeTrackRow, 6 * 7, 1);  // the mode dash
+  update(ModeGroupLeft(CipherMode::Ctr), kModeTrackRow, 6 * engine::kModeCount,
+         1);  // the mode dash
 }
 
 void KeyToolWindow::RefreshColours() {
@@ -218,11 +217,12 @@ void KeyToolWindow::OnCommand(int id) {
     case kModeId:
       if (settings_.locks & kLockMode) return;
       ParkFocus();
-      settings_.mode = static_cast<CipherMode>((static_cast<int>(settings_.mode) + 1) % 7);
+      settings_.mode =
+          static_cast<CipherMode>((static_cast<int>(settings_.mode) + 1) % engine::kModeCount);
       keyPanel_.ApplyVisibility();
       RefreshSettingTexts();
       ShowStatus(QStringLiteral("Mode of Operation"),
-                 QString::fromLatin1(kModeLongNames[static_cast<int>(settings_.mode)]));
+                 QString::fromLatin1(engine::Traits(settings_.mode).longName));
       break;
     case kStartId:
       jobs_.StartJob();

@@ -147,14 +147,6 @@ constexpr int ModeGroupLeft(engine::CipherMode mode) {
   return 206 + 6 * static_cast<int>(mode);
 }
 
-inline constexpr const char* kModeNames[7] = {"CTR", "GCM", "OFB", "CFB", "CBC", "ECB", "PCBC"};
-inline constexpr const char* kModeLongNames[7] = {"Counter",
-                                                  "Galois Counter",
-                                                  "Output Feedback",
-                                                  "Cipher Feedback (128)",
-                                                  "Cipher Block Chaining",
-                                                  "Electronic Codebook",
-                                                  "Propagating Cipher Block Chaining"};
 inline constexpr int kKeyBits[3] = {128, 192, 256};
 
 }  // namespace keytool::layout
