@@ -143,6 +143,7 @@ TEST_F(JobControlTest, EveryModeMatchesTheConsoleAndDecryptsBackThroughTheWindow
     CycleTo(kDirection, "Decrypt");
     ChooseOutput(File("window.dec"));  // first, or the input would be refused as the output
     ChooseInput(File("window.enc"));
+    BeforeJobEnd lateAbort(*window_, [&] { Click(kStart); });  // changes no verdict
     RunJob();
     EXPECT_EQ(LastBox().text, m == 1 ? "      Operation Complete\r\nAuthentication Tag Correct"
                                      : "   Operation Complete");
@@ -167,6 +168,7 @@ TEST_F(JobControlTest, ChangedGcmFileOffersDeletionYesDeletesNoKeeps) {
     ChooseInput(File("changed"));
     ChooseOutput(File("opened"));
     prompts_.QueueAnswer(answer);
+    BeforeJobEnd lateAbort(*window_, [&] { Click(kStart); });  // the wrong tag stands
     RunJob();
     ExpectBox(LastBox(),
               "GCM Authentication Failure\r\nIncorrect IV / Key or damaged file\r\n\r\n"
