@@ -439,9 +439,8 @@ TEST(RealFileDialogs, LeaveNoTraceInTheUsersConfiguration) {
     QFile text(file.next());
     ASSERT_TRUE(text.open(QIODevice::ReadOnly));
     const QByteArray bytes = text.readAll();
-    for (const QByteArray& trace : {folder, QByteArray("input-name"), QByteArray("output-name")})
-      EXPECT_FALSE(bytes.contains(trace))
-          << text.fileName().toStdString() << " holds " << trace.constData();
+    EXPECT_FALSE(bytes.contains(folder) || bytes.contains("-name"))
+        << text.fileName().toStdString();
   }
   for (const auto& [name, value] : {std::pair{"HOME", oldHome}, {"XDG_CONFIG_HOME", oldConfig}})
     value.isNull() ? qunsetenv(name) : qputenv(name, value);
