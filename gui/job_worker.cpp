@@ -28,6 +28,8 @@ bool JobWorker::Start(QObject* window, engine::CipherJob& job, JobBody body) {
   try {
     thread_ = std::thread([window, &job, body] {
       body(job);
+      uint8_t running = engine::kRunning;
+      job.stopFlag.compare_exchange_strong(running, kRunReturned, std::memory_order_relaxed);
       QCoreApplication::postEvent(window, new QEvent(kJobFinishedMessage));
     });
   } catch (const std::system_error&) {  // std::thread throws when it cannot make one
@@ -36,8 +38,17 @@ bool JobWorker::Start(QObject* window, engine::CipherJob& job, JobBody body) {
   return true;
 }
 
+void JobWorker::Abort() {
+  uint8_t running = engine::kRunning;
+  job_->stopFlag.compare_exchange_strong(running, engine::kStopRequested,
+                                         std::memory_order_relaxed);
+}
+
 void JobWorker::Join() {
-  if (thread_.joinable()) thread_.join();
+  if (!thread_.joinable()) return;
+  thread_.join();
+  uint8_t returned = kRunReturned;
+  job_->stopFlag.compare_exchange_strong(returned, engine::kRunning, std::memory_order_relaxed);
 }
 
 QString ProgressText(uint8_t percent) {

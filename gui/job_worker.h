@@ -19,6 +19,10 @@ constexpr QEvent::Type kJobProgressMessage = static_cast<QEvent::Type>(QEvent::U
 
 typedef void (*JobBody)(engine::CipherJob& job);
 
+// The StopFlag value the worker leaves when its body returns with the job still running, so that
+// a late Abort finds the run over; Join puts kRunning back.
+constexpr uint8_t kRunReturned = 3;
+
 // What both windows say when the system cannot give a job its thread.
 constexpr char kNoThreadText[] = "Error - The job could not be started";
 
@@ -35,6 +39,9 @@ class JobWorker {
   // and kJobFinishedMessage follows when the body returns. False when the system could not
   // create the thread: nothing runs and nothing will be posted.
   bool Start(QObject* window, engine::CipherJob& job, JobBody body);
+  // Abort: only a job still running stops. A verdict the run has given (a wrong tag, an I/O
+  // failure) or the end of the run stands, whenever the click lands.
+  void Abort();
   // Called on kJobFinishedMessage: the thread has nothing left to do but end.
   void Join();
   bool Started() const { return thread_.joinable(); }

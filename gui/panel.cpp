@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
+#include <QSettings>
 #include <QWidget>
 
 #include <utility>
@@ -277,12 +278,36 @@ PromptAnswer DialogPrompts::Message(QWidget* owner, const MessageRequest& reques
   }
 }
 
+namespace {
+
+// Qt's own dialog, never the desktop's: a desktop dialog adds every chosen file to the desktop's
+// recent list.
+QString ChooseFile(QWidget* owner, const QString& initialPath, QFileDialog::AcceptMode mode) {
+  QFileDialog dialog(owner);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);  // first, before anything it would forward
+  dialog.setAcceptMode(mode);                          // Save asks before overwriting
+  dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                     : QFileDialog::AnyFile);
+  if (!initialPath.isEmpty()) dialog.selectFile(initialPath);  // its folder and its name
+  if (dialog.exec() != QDialog::Accepted) return QString();
+  return dialog.selectedFiles().value(0);
+}
+
+}  // namespace
+
+// Qt's dialog writes its history and last folder to the user's "QtProject" settings file as it
+// closes, whatever its options, and opens with what any Qt program left there. No file can be
+// created or read under /dev/null.
+DialogPrompts::DialogPrompts() {
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("/dev/null"));
+}
+
 QString DialogPrompts::OpenFile(QWidget* owner, const QString& initialPath) {
-  return QFileDialog::getOpenFileName(owner, QString(), initialPath);
+  return ChooseFile(owner, initialPath, QFileDialog::AcceptOpen);
 }
 
 QString DialogPrompts::SaveFile(QWidget* owner, const QString& initialPath) {
-  return QFileDialog::getSaveFileName(owner, QString(), initialPath);  // confirms overwriting
+  return ChooseFile(owner, initialPath, QFileDialog::AcceptSave);
 }
 
 }  // namespace panel

@@ -189,9 +189,12 @@ class Prompts {
   virtual QString SaveFile(QWidget* owner, const QString& initialPath) = 0;
 };
 
-// The real dialogs: QMessageBox and QFileDialog.
+// The real dialogs: QMessageBox and Qt's own QFileDialog, which keep no history anywhere.
 class DialogPrompts : public Prompts {
  public:
+  // Points Qt's per-user settings at a place where nothing can be read or written (these
+  // programs keep none there), for the whole process.
+  DialogPrompts();
   PromptAnswer Message(QWidget* owner, const MessageRequest& request) override;
   QString OpenFile(QWidget* owner, const QString& initialPath) override;
   QString SaveFile(QWidget* owner, const QString& initialPath) override;

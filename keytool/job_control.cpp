@@ -197,7 +197,7 @@ void JobControl::StartJob() {
   if (!ReadyFlag()) return;
   host_.parkFocus();
   if (!idle_) {  // Start reads "Abort" while a job runs: the worker stops at its next block
-    job_.stopFlag.store(engine::kStopRequested, std::memory_order_relaxed);
+    worker_.Abort();
     return;
   }
   job_.host = engine::JobHost::Window;

@@ -278,7 +278,8 @@ const char* KeyPanel::Rand(KeyItem item) {
   return keys::KeyToolMessageText(keys::KeyToolMessage::Successful);
 }
 
-// The digits themselves, whatever confidential mode shows.
+// The digits themselves, whatever confidential mode shows. Setting the clipboard reports nothing,
+// so the text is read back: the system may have refused it or another program taken it over.
 const char* KeyPanel::Copy(KeyItem item) const {
   WaitCursor wait;
   QClipboard* clipboard = QGuiApplication::clipboard();
@@ -287,9 +288,11 @@ const char* KeyPanel::Copy(KeyItem item) const {
   char digits[64];
   for (size_t i = 0; i < 2 * n; ++i)
     digits[i] = cells_[FirstCell(item) + static_cast<int>(i)]->Digit();
-  clipboard->setText(QString::fromLatin1(digits, static_cast<qsizetype>(2 * n)));
+  const QString text = QString::fromLatin1(digits, static_cast<qsizetype>(2 * n));
   engine::WipeBytes(digits, sizeof digits);
-  return keys::KeyToolMessageText(keys::KeyToolMessage::Successful);
+  clipboard->setText(text);
+  return keys::KeyToolMessageText(clipboard->text() == text ? keys::KeyToolMessage::Successful
+                                                            : keys::KeyToolMessage::CopyFailed);
 }
 
 // The clipboard's text is taken as 8-bit characters: a character no 8-bit code can hold becomes

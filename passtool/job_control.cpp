@@ -118,7 +118,7 @@ void PassphraseJob::Start(engine::Direction direction, const QByteArray& inputPa
 }
 
 void PassphraseJob::Abort() {
-  if (running_) job_.stopFlag.store(engine::kStopRequested, std::memory_order_relaxed);
+  if (running_) worker_.Abort();
 }
 
 void PassphraseJob::OnProgress() {

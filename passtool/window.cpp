@@ -6,6 +6,8 @@
 
 #include <QCloseEvent>
 #include <QFile>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -14,6 +16,8 @@
 #include <QValidator>
 
 #include <algorithm>
+#include <functional>
+#include <utility>
 
 #include "engine/aes.h"
 #include "engine/status.h"
@@ -39,6 +43,9 @@ using panel::PromptIcon;
 constexpr char kExitQuestion[] = "            Are You Sure?";
 constexpr char kExitCaption[] = " Exit Confirmation";
 constexpr char kPathTooLong[] = "The path is too long: at most 259 bytes";
+constexpr char kPassphraseTooLong[] = "Error - The passphrase would be longer than 512 bytes";
+constexpr char kFirstTitle[] = "First Passphrase";
+constexpr char kSecondTitle[] = "Second Passphrase";
 
 // The UTF-8 form of `text`, into `entry` (at most kMaxPassphrase bytes); the temporary copy is
 // overwritten before it is freed.
@@ -51,27 +58,49 @@ void ReadEntry(const QString& text, PassphraseEntry& entry) {
   engine::WipeBytes(bytes.data(), static_cast<size_t>(bytes.size()));
 }
 
-// Refuses an edit that would take the text past the limit in UTF-8 bytes, the form the key
-// derivation gets: a passphrase is 1 to 512 bytes, whatever characters make it up.
-class ByteLimitValidator : public QValidator {
+// A passphrase edit, its text limited to the UTF-8 bytes the key derivation takes: a passphrase
+// is 1 to 512 bytes, whatever characters make it up. A key typed past the limit is refused
+// quietly, as a full edit refuses one; text that comes in at once (a paste, a drop, an input
+// method) and would not fit is refused whole and reported, so a passphrase is never cut short
+// without the user knowing. No character limit is set: the edit would cut a paste to it first.
+class PassphraseEdit : public QLineEdit {
  public:
-  ByteLimitValidator(size_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
-  State validate(QString& input, int&) const override {
-    QByteArray bytes = input.toUtf8();
-    const bool fits = static_cast<size_t>(bytes.size()) <= limit_;
-    engine::WipeBytes(bytes.data(), static_cast<size_t>(bytes.size()));
-    return fits ? Acceptable : Invalid;
+  PassphraseEdit(std::function<void()> refusedInsert, QWidget* parent)
+      : QLineEdit(parent), refusedInsert_(std::move(refusedInsert)) {
+    setValidator(new ByteLimit(*this));
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    typing_ = !event->matches(QKeySequence::Paste);
+    QLineEdit::keyPressEvent(event);
+    typing_ = false;
   }
 
  private:
-  size_t limit_;
+  class ByteLimit : public QValidator {
+   public:
+    explicit ByteLimit(PassphraseEdit& edit) : QValidator(&edit), edit_(edit) {}
+    State validate(QString& input, int&) const override {
+      QByteArray bytes = input.toUtf8();
+      const bool fits = static_cast<size_t>(bytes.size()) <= engine::kMaxPassphrase;
+      engine::WipeBytes(bytes.data(), static_cast<size_t>(bytes.size()));
+      if (!fits && !edit_.typing_) edit_.refusedInsert_();
+      return fits ? Acceptable : Invalid;
+    }
+
+   private:
+    PassphraseEdit& edit_;
+  };
+
+  std::function<void()> refusedInsert_;
+  bool typing_ = false;
 };
 
-QLineEdit* CreatePassphraseEdit(const layout::ControlEntry& c, const QFont& font, QWidget* parent) {
-  auto* edit = new QLineEdit(parent);
+QLineEdit* CreatePassphraseEdit(const layout::ControlEntry& c, std::function<void()> refusedInsert,
+                                const QFont& font, QWidget* parent) {
+  auto* edit = new PassphraseEdit(std::move(refusedInsert), parent);
   edit->setFrame(false);
-  edit->setMaxLength(static_cast<int>(engine::kMaxPassphrase));
-  edit->setValidator(new ByteLimitValidator(engine::kMaxPassphrase, edit));
   edit->setFocusPolicy(Qt::StrongFocus);  // the only tab stops
   edit->setFont(font);
   QPalette palette = edit->palette();
@@ -134,7 +163,11 @@ void PassphraseWindow::CreateControls() {
             panel::CreatePathEdit(c.id, place, layout::kPathBoxWidth, labelFont, this);
         break;
       case ControlClass::PassphraseEdit: {
-        QLineEdit* edit = CreatePassphraseEdit(c, labelFont, this);
+        const QString title =
+            QString::fromLatin1(c.id == kFirstPassphraseId ? kFirstTitle : kSecondTitle);
+        QLineEdit* edit = CreatePassphraseEdit(
+            c, [this, title] { ShowStatus(title, QString::fromLatin1(kPassphraseTooLong)); },
+            labelFont, this);
         connect(edit, &QLineEdit::textChanged, this, [this, id = c.id] { OnCommand(id); });
         (c.id == kFirstPassphraseId ? firstEdit_ : secondEdit_) = edit;
         break;
@@ -220,10 +253,10 @@ void PassphraseWindow::OnCommand(int id) {
       RemoveFile(id == kClearInputId);
       break;
     case kClearFirstId:
-      ClearEntry(firstEdit_, "First Passphrase");
+      ClearEntry(firstEdit_, kFirstTitle);
       break;
     case kClearSecondId:
-      ClearEntry(secondEdit_, "Second Passphrase");
+      ClearEntry(secondEdit_, kSecondTitle);
       break;
     case kFirstPassphraseId:
     case kSecondPassphraseId:

@@ -1,12 +1,16 @@
 // ScriptedPrompts: answers message boxes and file dialogs from a queue and records every request.
 #pragma once
 
+#include <QEvent>
+#include <QObject>
 #include <QString>
 
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
+#include "gui/job_worker.h"
 #include "gui/panel.h"
 
 namespace testing_gui {
@@ -41,6 +45,24 @@ class ScriptedPrompts : public panel::Prompts {
   std::deque<QString> paths_;
   std::vector<Record> records_;
   std::function<void(QWidget*, const panel::MessageRequest&)> onMessage_;
+};
+
+// Runs `act` once when the worker's end-of-job message reaches `window`, before the window
+// handles it: a click that lands after the run has given its verdict.
+class BeforeJobEnd : public QObject {
+ public:
+  BeforeJobEnd(QObject& window, std::function<void()> act) : act_(std::move(act)) {
+    window.installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == panel::kJobFinishedMessage && act_) std::exchange(act_, nullptr)();
+    return false;
+  }
+
+ private:
+  std::function<void()> act_;
 };
 
 }  // namespace testing_gui

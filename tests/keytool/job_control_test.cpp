@@ -8,8 +8,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDirIterator>
+#include <QFileDialog>
 #include <QProcess>
+#include <QSettings>
 #include <QTest>
+#include <QTimer>
 
 #include <string>
 
@@ -139,6 +143,7 @@ TEST_F(JobControlTest, EveryModeMatchesTheConsoleAndDecryptsBackThroughTheWindow
     CycleTo(kDirection, "Decrypt");
     ChooseOutput(File("window.dec"));  // first, or the input would be refused as the output
     ChooseInput(File("window.enc"));
+    BeforeJobEnd lateAbort(*window_, [&] { Click(kStart); });  // changes no verdict
     RunJob();
     EXPECT_EQ(LastBox().text, m == 1 ? "      Operation Complete\r\nAuthentication Tag Correct"
                                      : "   Operation Complete");
@@ -163,6 +168,7 @@ TEST_F(JobControlTest, ChangedGcmFileOffersDeletionYesDeletesNoKeeps) {
     ChooseInput(File("changed"));
     ChooseOutput(File("opened"));
     prompts_.QueueAnswer(answer);
+    BeforeJobEnd lateAbort(*window_, [&] { Click(kStart); });  // the wrong tag stands
     RunJob();
     ExpectBox(LastBox(),
               "GCM Authentication Failure\r\nIncorrect IV / Key or damaged file\r\n\r\n"
@@ -398,6 +404,46 @@ TEST_F(JobControlTest, AccelerationSwitchFollowsTheProcessor) {
   EXPECT_EQ(Status(), "AES-NI | Hardware acceleration ON");
   EXPECT_EQ(Text(kAccel), "H");
   EXPECT_TRUE(engine::HardwareBackendActive());
+}
+
+// The real dialogs, answered as a user answers them: neither the chosen files nor their folder
+// are left in the user's configuration, and the desktop's dialog (which adds to the desktop's
+// recent list) is never asked for.
+TEST(RealFileDialogs, LeaveNoTraceInTheUsersConfiguration) {
+  testing_support::TempDir home, chosen;
+  const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+  qputenv("HOME", home.path().c_str());
+  qputenv("XDG_CONFIG_HOME", home.File(".config").c_str());
+  // Where Qt keeps a user's settings unless told otherwise.
+  ASSERT_EQ(QSettings(QSettings::UserScope, "QtProject").fileName().toStdString(),
+            home.File(".config/QtProject.conf"));
+  panel::DialogPrompts prompts;
+  WriteFileBytes(chosen.File("input-name"), Bytes(1, 1));
+  const QString input = QString::fromStdString(chosen.File("input-name"));
+  const QString output = QString::fromStdString(chosen.File("output-name"));
+  for (bool open : {true, false}) {
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
+      if (!open) dialog->selectFile(output);    // the open dialog offers its initial file
+      static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
+    });
+    EXPECT_EQ(open ? prompts.OpenFile(nullptr, input) : prompts.SaveFile(nullptr, QString()),
+              open ? input : output);
+  }
+  const QByteArray folder = QString::fromStdString(chosen.path()).section('/', -1).toUtf8();
+  for (QDirIterator file(QString::fromStdString(home.path()), QDir::Files | QDir::Hidden,
+                         QDirIterator::Subdirectories);
+       file.hasNext();) {
+    QFile text(file.next());
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    const QByteArray bytes = text.readAll();
+    EXPECT_FALSE(bytes.contains(folder) || bytes.contains("-name"))
+        << text.fileName().toStdString();
+  }
+  for (const auto& [name, value] : {std::pair{"HOME", oldHome}, {"XDG_CONFIG_HOME", oldConfig}})
+    value.isNull() ? qunsetenv(name) : qputenv(name, value);
 }
 
 }  // namespace

@@ -200,6 +200,12 @@ TEST_F(KeyPanelTest, PasteAndCopyRoundTripForEveryFieldLength) {
       EXPECT_EQ(Digits(f.first, f.digits), upper);
     }
   }
+  // A clipboard that does not keep the text (another program takes it over at once).
+  QObject::connect(
+      QGuiApplication::clipboard(), &QClipboard::dataChanged, window_.get(),
+      [] { QGuiApplication::clipboard()->setText("taken"); }, Qt::SingleShotConnection);
+  Click(kKeyCopy);
+  EXPECT_EQ(Status(), "Copy Key | Error - Could not copy to the clipboard");
 }
 
 TEST_F(KeyPanelTest, PasteRefusalsLeaveTheFieldAndAcceptedPastesClearTheHiddenPart) {

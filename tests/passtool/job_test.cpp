@@ -164,6 +164,7 @@ TEST_F(PassphraseJobTest, FilesSealedHereOpenInTheConsoleAndTheReverse) {
   WriteFileBytes(File("large"), large);
   ASSERT_EQ(Console("E", File("large"), File("large.sealed"), kPassphrase).first, 0);
   Prepare(Direction::Decrypt, File("large.sealed"), File("large.opened"));
+  BeforeJobEnd lateAbort(*window_, [&] { Click(30); });  // changes no verdict
   ExpectBox(Run(), "   Operation Complete", PromptIcon::None, PromptButtons::Ok);
   EXPECT_EQ(Text(90), "Decrypting");
   EXPECT_EQ(ReadFileBytes(File("large.opened")), large);
@@ -178,6 +179,7 @@ TEST_F(PassphraseJobTest, AWrongPassphraseShowsCompleteUnderItsBoxAndDeletionFol
   prompts_.OnMessage([&](QWidget*, const panel::MessageRequest&) { lineUnderBox = Text(91); });
   for (PromptAnswer answer : {PromptAnswer::No, PromptAnswer::Yes}) {
     Prepare(Direction::Decrypt, File("sealed"), File("opened"), "wrong");
+    BeforeJobEnd lateAbort(*window_, [&] { Click(30); });  // the wrong tag stands
     const ScriptedPrompts::Record box = Run(answer);
     ExpectBox(box,
               "Decryption Failure\r\nIncorrect passphrase or damaged file\r\n\r\n"

@@ -1,5 +1,6 @@
 // The passphrase window under the offscreen platform: controls and painted look, the passphrase
 // match and its colours, confidential mode and the file choices.
+#include <QClipboard>
 #include <QImage>
 #include <QScreen>
 
@@ -83,6 +84,7 @@ TEST_F(PassphraseWindowTest, EntriesMatchOnlyWhenEqualAndNonEmptyCountingBytes) 
   Type(71, QString(513, 'a'));
   EXPECT_EQ(Edit(71)->text(), QString(512, 'a'));
   EXPECT_EQ(Text(70), "512");
+  EXPECT_EQ(Text(91), "Removed");  // typing past the limit is refused quietly
   Click(82);
   Type(81, QString(511, 'a') + "éa");
   EXPECT_EQ(Edit(81)->text(), QString(512, 'a'));
@@ -91,6 +93,30 @@ TEST_F(PassphraseWindowTest, EntriesMatchOnlyWhenEqualAndNonEmptyCountingBytes) 
   EXPECT_EQ(Colour(30), kGreen);
   Show();
   SaveArtifact("passtool_matching.png");
+
+  // A paste that would pass 512 bytes is refused whole and said so; one that fits is taken.
+  const struct {
+    QString clip;
+    bool shortcut;  // Ctrl+V, or the edit's own Paste (its context menu's)
+    QString after;
+  } pastes[] = {{QString(600, 'p'), true, "ab"},
+                {QString(300, u'é'), false, "ab"},
+                {QString(510, 'p'), true, "ab" + QString(510, 'p')}};
+  for (const auto& p : pastes) {
+    Click(82);
+    Type(81, "ab");
+    window_->ShowStatus("Title", "Message");
+    QGuiApplication::clipboard()->setText(p.clip);
+    if (p.shortcut)
+      QTest::keyClick(Edit(81), Qt::Key_V, Qt::ControlModifier);
+    else
+      Edit(81)->paste();
+    EXPECT_EQ(Edit(81)->text(), p.after);
+    EXPECT_EQ(Text(90) + " | " + Text(91),
+              QString(p.after == "ab" ? "Second Passphrase | Error - The passphrase would be "
+                                        "longer than 512 bytes"
+                                      : "Title | Message"));
+  }
 
   Click(72);  // clearing breaks the match; clearing an empty entry does nothing at all
   EXPECT_EQ(Text(90), "First Passphrase");
