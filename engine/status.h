@@ -19,7 +19,7 @@ enum class JobStatus : uint8_t {
   BadKey = 9,
   NoInput = 10,
   NoOutput = 11,
-  SameFile = 12,  // also: an existing output that is the input under another name
+  SameFile = 12,  // also: an existing output that is the input, an IV or a key under another name
   BadPassphrase = 13,
   NoPrngSize = 14,
   // 15 to 23: files and sizes.
@@ -32,6 +32,7 @@ enum class JobStatus : uint8_t {
   OutputUnwritable = 21,
   NoSpace = 22,
   TooLargeForGcm = 23,  // GCM or sealed encryption past 2^32 - 2 blocks: the counter would wrap
+  UnsafeName = 24,      // the console's: an argument holds a tab or a double quote
   HelpShown = 99,
 };
 
