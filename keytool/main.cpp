@@ -2,11 +2,13 @@
 #include <QApplication>
 
 #include "engine/backend.h"
+#include "keys/core_dumps.h"
 #include "keytool/panel.h"
 #include "keytool/settings.h"
 #include "keytool/window.h"
 
 int main(int argc, char** argv) {
+  keys::ForbidCoreDumps();
   QApplication app(argc, argv);  // the refusal box needs it too
   static panel::DialogPrompts prompts;
   static keytool::KeyToolSettings settings;  // one per process

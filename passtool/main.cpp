@@ -2,10 +2,12 @@
 #include <QApplication>
 
 #include "engine/backend.h"
+#include "keys/core_dumps.h"
 #include "keytool/panel.h"
 #include "passtool/window.h"
 
 int main(int argc, char** argv) {
+  keys::ForbidCoreDumps();
   QApplication app(argc, argv);  // the refusal box needs it too
   static panel::DialogPrompts prompts;
   const std::unique_ptr<passtool::PassphraseWindow> window =

@@ -90,7 +90,7 @@ struct Outcome {
   int code = -1;    // exit code; -1 when it did not exit normally
 };
 
-enum class Stdout { Pipe, Terminal };
+enum class Stdout { Pipe, Terminal, Closed };  // Closed: standard output and error
 
 // Runs the program in `cwd` with exactly these arguments. `fileSizeLimit` (RLIMIT_FSIZE, with
 // SIGXFSZ ignored) makes any file larger than that many bytes impossible to reserve or write.
@@ -111,7 +111,10 @@ Outcome RunProgram(const std::string& cwd, const Args& args, Stdout where, long 
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
     pid = fork();
-    if (pid == 0) dup2(ends[1], 1);
+    if (pid == 0) {
+      dup2(ends[1], 1);
+      if (where == Stdout::Closed) close(1), close(2);
+    }
     close(ends[1]);
     fd = ends[0];
   }
@@ -665,6 +668,57 @@ TEST_F(Cli, ThePassphraseIsNeverAFileName) {
     EXPECT_EQ(outcome.code, c.code);
     EXPECT_EQ(Listing(), before);
   }
+}
+
+TEST_F(Cli, ClosedStandardDescriptorsNeverReceiveTheFinalLine) {
+  Outcome outcome = Run({"PRNG", "64MB", "random"}, Stdout::Closed);
+  EXPECT_EQ(outcome.code, 2);
+  EXPECT_EQ(testing_support::FileSize(Path("random")), k64MiB);
+  outcome = Run({"Moltra", "E", "256", "GCM", "iv16", "key40", "in", "sealed"}, Stdout::Closed);
+  EXPECT_EQ(outcome.code, 0);
+  outcome = Run({"Moltra", "D", "256", "GCM", "iv16", "key40", "sealed", "opened"});
+  EXPECT_EQ(outcome.out, Line(kTagCorrect));
+  EXPECT_TRUE(Exists("opened") && Read("opened") == plain_);
+}
+
+// The limit only the program itself sets, and the owner of its /proc entries, which is root for
+// a process that is not dumpable (the program runs as another user when the test is root).
+TEST_F(Cli, StartsWithoutCoreDumps) {
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+  fcntl(ends[1], F_SETPIPE_SZ, 4096);
+  while (write(ends[1], "x", 1) == 1) {
+  }  // full: the program stops on its final line
+  fcntl(ends[1], F_SETFL, 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(ends[1], 1);
+    if (geteuid() == 0 && setuid(65534) != 0) _exit(127);
+    execl(AESTARNEX_PATH, AESTARNEX_PATH, "junk", nullptr);
+    _exit(127);
+  }
+  close(ends[1]);
+  const std::string proc = "/proc/" + std::to_string(pid);
+  bool noCore = false;
+  for (int tries = 0; tries < 500 && !noCore; ++tries) {
+    const Bytes bytes = testing_support::ReadFileBytes(proc + "/limits");
+    const std::string limits(bytes.begin(), bytes.end());
+    const size_t at = limits.find("Max core file size");
+    char soft[32] = "", hard[32] = "";
+    noCore = at != std::string::npos &&
+             sscanf(limits.c_str() + at + 18, "%31s %31s", soft, hard) == 2 &&
+             std::string(soft) + hard == "00";
+    if (!noCore) usleep(10000);
+  }
+  struct stat status;
+  EXPECT_TRUE(noCore);
+  EXPECT_TRUE(stat((proc + "/status").c_str(), &status) == 0 && status.st_uid == 0);
+  char drain[8192];
+  while (read(ends[0], drain, sizeof drain) > 0) {
+  }
+  close(ends[0]);
+  waitpid(pid, nullptr, 0);
 }
 
 TEST_F(Cli, SizeRulesRefuseBeforeAnyOutputExists) {
