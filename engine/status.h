@@ -10,7 +10,7 @@ enum class JobStatus : uint8_t {
   DecryptionComplete = 1,
   PrngComplete = 2,
   WrongTag = 3,
-  // 4 to 14: the console's argument errors.
+  // 4 to 14 (and 24): the console's argument errors.
   NoFunction = 4,
   NoCommand = 5,
   NoKeySize = 6,

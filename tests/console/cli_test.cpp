@@ -34,7 +34,7 @@ using testing_support::RandomBytes;
 using testing_support::TempDir;
 using Args = std::vector<std::string>;
 
-// Final lines of argument errors (exit codes 4 to 14).
+// Final lines of argument errors (exit codes 4 to 14 and 24).
 const std::string kNoFunction = "Error - No 1st argument. [Help | Praxel | Moltra | PRNG]";
 const std::string kNoCommand = "Error - No Command. [E | Encrypt | D | Decrypt]";
 const std::string kNoKeySize = "Error - No Key Size. [128 | 192 | 256]";
