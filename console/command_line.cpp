@@ -2,6 +2,7 @@
 #include "console/command_line.h"
 
 #include <string.h>
+#include <sys/stat.h>
 
 #include "engine/wipe.h"
 #include "keys/key_messages.h"
@@ -48,12 +49,78 @@ constexpr Keyword<uint8_t> kPrngSizes[] = {
 
 constexpr uint32_t kOverwrite = KeywordHash("OVERWRITE");
 
+// One argument as the line shows it: a separating space before every argument but the program
+// name, and double quotes around one that is empty or holds a space or a tab.
+struct Piece {
+  size_t textStart;  // after the space and the opening quote
+  size_t textLength;
+  size_t length;
+};
+
+Piece PieceOf(const CommandLine& line, int index) {
+  const char* text = line.arguments[index];
+  const bool quoted = *text == '\0' || strpbrk(text, " \t") != nullptr;
+  const size_t textStart = (index > 0 ? 1u : 0u) + (quoted ? 1u : 0u);
+  const size_t textLength = strlen(text);
+  return {textStart, textLength, textStart + textLength + (quoted ? 1u : 0u)};
+}
+
+void LoadPiece(CommandLine& line) {
+  const Piece piece = PieceOf(line, line.argument);
+  line.textStart = piece.textStart;
+  line.textLength = piece.textLength;
+  line.pieceLength = piece.length;
+}
+
+// Puts the cursor on the first character of argument `index` (its separating space).
+void MoveToArgument(CommandLine& line, int index) {
+  line.cursor = 0;
+  line.offset = 0;
+  for (line.argument = 0; line.argument < index; ++line.argument)
+    line.cursor += PieceOf(line, line.argument).length;
+  LoadPiece(line);
+}
+
+bool AtEnd(const CommandLine& line) {
+  return line.cursor >= line.length;
+}
+
+// The character under the cursor as the line holds it; 0 at the end.
+char Current(const CommandLine& line) {
+  if (AtEnd(line)) return '\0';
+  if (line.offset >= line.textStart && line.offset < line.textStart + line.textLength)
+    return line.arguments[line.argument][line.offset - line.textStart];
+  return line.offset == 0 && line.argument > 0 ? ' ' : '"';
+}
+
+// Tabs separate tokens as spaces do.
+char CurrentSeparated(const CommandLine& line) {
+  const char c = Current(line);
+  return c == '\t' ? ' ' : c;
+}
+
+void Advance(CommandLine& line) {
+  if (AtEnd(line)) return;
+  ++line.cursor;
+  if (++line.offset == line.pieceLength && line.argument + 1 < line.count) {
+    ++line.argument;
+    line.offset = 0;
+    LoadPiece(line);
+  }
+}
+
+bool InSpan(const CommandLine& line, size_t position) {
+  return line.spanFirst != kNoPosition && position >= line.spanFirst && position <= line.spanLast;
+}
+
 // A token matches a keyword when the hashes are equal, whatever the text: any case is accepted,
 // and so is any other text that happens to hash alike.
 template <typename Table, typename Value>
 bool Match(const Token& token, const Table& table, Value& value) {
   return token.length != 0 && LookUpKeyword(token.hash, table, value);
 }
+
+constexpr char kSameFile[] = "Error - Input and output file names can not be the same";
 
 ParseResult Fail(JobStatus status, const char* text, ConsoleFunction function) {
   return {false, status, text, function};
@@ -69,10 +136,25 @@ void ClearPathBuffers(engine::CipherJob& job) {
   memset(job.outputPath, 0, sizeof job.outputPath);
 }
 
+// Device and inode of an IV or key file read; inode 0 when the item was text.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+// The output names a file the job read its IV or key from (under any name, through any link).
+bool OutputIsKeyItemFile(const char* outputPath, const FileIdentity (&read)[2]) {
+  struct stat output;
+  if (stat(outputPath, &output) != 0) return false;
+  for (const FileIdentity& file : read)
+    if (file.inode != 0 && file.device == output.st_dev && file.inode == output.st_ino) return true;
+  return false;
+}
+
 // The IV or the key: a name that opens is always read as a file; anything else is hexadecimal
 // text. Nothing is written to the job unless the whole item is good.
 bool ReadKeyItem(CommandLine& line, Token& token, keys::KeyItem item, engine::CipherJob& job,
-                 const char*& error) {
+                 const char*& error, FileIdentity& read) {
   const size_t bytes = keys::ItemBytes(item, job.mode, job.keySize);
   uint8_t* destination = item == keys::KeyItem::Iv ? job.iv : job.key;
   NextToken(line, token);
@@ -80,9 +162,12 @@ bool ReadKeyItem(CommandLine& line, Token& token, keys::KeyItem item, engine::Ci
   bool good = false;
   if (token.length != 0) {
     switch (keys::LoadKeyFile(token.text, destination, bytes)) {
-      case keys::KeyFileResult::Ok:
+      case keys::KeyFileResult::Ok: {
         good = true;
+        struct stat info;
+        if (stat(token.text, &info) == 0) read = {info.st_dev, info.st_ino};
         break;
+      }
       case keys::KeyFileResult::OpenError:
         good =
             keys::ParseHexText(token.text, token.length, destination, bytes) == keys::HexResult::Ok;
@@ -113,8 +198,7 @@ ParseResult ReadPaths(CommandLine& line, Token& token, engine::CipherJob& job,
   // The texts are compared byte by byte; the file job also refuses the same file under another
   // name once both can be looked at.
   if (withInput && strcmp(job.inputPath, job.outputPath) == 0)
-    return Fail(JobStatus::SameFile, "Error - Input and output file names can not be the same",
-                function);
+    return Fail(JobStatus::SameFile, kSameFile, function);
   NextToken(line, token);
   job.disposition = token.length != 0 && token.hash == kOverwrite
                         ? engine::Disposition::CreateAlways
@@ -129,65 +213,97 @@ bool ReadCommand(CommandLine& line, Token& token, engine::CipherJob& job) {
 
 constexpr char kNoCommand[] = "Error - No Command. [E | Encrypt | D | Decrypt]";
 
+// Wipes the token on every way out of the parse: it may have held passphrase bytes.
+struct WipedToken {
+  Token token;
+  ~WipedToken() { engine::WipeBytes(&token, sizeof token); }
+};
+
 }  // namespace
 
-CommandLine::~CommandLine() {
-  if (!text.empty()) engine::WipeBytes(text.data(), text.size());
-}
-
 void RebuildCommandLine(int argc, const char* const* argv, CommandLine& line) {
-  line.text.clear();
-  line.cursor = 0;
-  for (int i = 0; i < argc; ++i) {
-    const char* argument = argv[i];
-    const bool quote = *argument == '\0' || strpbrk(argument, " \t") != nullptr;
-    if (i > 0) line.text += ' ';
-    if (quote) line.text += '"';
-    line.text += argument;
-    if (quote) line.text += '"';
+  line = CommandLine{};
+  line.count = argc > 0 ? argc : 0;
+  line.arguments = argv;
+  size_t first = kNoPosition, last = kNoPosition;
+  for (int i = 0; i < line.count; ++i) {
+    const Piece piece = PieceOf(line, i);
+    const char* text = argv[i];
+    for (size_t k = 0; i > 0 && k < piece.textLength; ++k) {
+      if (text[k] != '*') continue;
+      last = line.length + piece.textStart + k;
+      if (first == kNoPosition) first = last;
+    }
+    line.length += piece.length;
+  }
+  if (first != last) {
+    line.spanFirst = first;
+    line.spanLast = last;
+  }
+  // The names that the line would carry as other names: a tab reads as a space, a double quote
+  // splits or joins tokens. Inside the passphrase both are the user's characters.
+  size_t start = 0;
+  for (int i = 0; i < line.count; ++i) {
+    const Piece piece = PieceOf(line, i);
+    for (size_t k = 0; i > 0 && k < piece.textLength; ++k) {
+      const char c = argv[i][k];
+      if ((c == '\t' || c == '"') && !InSpan(line, start + piece.textStart + k))
+        line.unsafeName = true;
+    }
+    start += piece.length;
   }
 }
 
 void ReadCommandLine(CommandLine& line, engine::CipherJob& job) {
-  std::string& text = line.text;
-  const size_t first = text.find('*');
-  const size_t last = text.rfind('*');
   size_t length = 0;
-  if (first != std::string::npos && last != first) length = last - first - 1;
+  if (line.spanFirst != kNoPosition) length = line.spanLast - line.spanFirst - 1;
   job.passphraseLength = length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length);
-  if (length >= 1 && length <= engine::kMaxPassphrase)
-    memcpy(job.passphrase, text.data() + first + 1, length);
-  for (char& c : text) {
-    if (c == '\t') c = ' ';  // tabs separate tokens; the passphrase keeps its tabs
+  if (length >= 1 && length <= engine::kMaxPassphrase) {
+    // The span lies after the program name; its characters are copied straight from argv.
+    MoveToArgument(line, 1);
+    while (line.cursor <= line.spanFirst)
+      Advance(line);
+    for (size_t i = 0; i < length; ++i) {
+      job.passphrase[i] = static_cast<uint8_t>(Current(line));
+      Advance(line);
+    }
   }
-  line.cursor = 0;
-  Token programName;
-  NextToken(line, programName);
+  if (line.count > 1) {
+    MoveToArgument(line, 1);
+  } else {
+    line.cursor = line.length;  // nothing after the program name
+  }
 }
 
 void NextToken(CommandLine& line, Token& token) {
   token.length = 0;
   token.hash = 0;
-  const std::string& text = line.text;
-  size_t& i = line.cursor;
   for (;;) {
-    while (i < text.size() && text[i] == ' ')
-      ++i;
-    if (i >= text.size()) return;
-    const bool quoted = text[i] == '"';
-    if (quoted) ++i;
+    while (CurrentSeparated(line) == ' ')
+      Advance(line);
+    if (AtEnd(line)) return;
+    const size_t start = line.cursor;
+    const bool quoted = Current(line) == '"';
+    if (quoted) Advance(line);
     uint32_t length = 0;
-    while (i < text.size() && text[i] != '"' && (quoted || text[i] != ' ')) {
+    while (!AtEnd(line) && Current(line) != '"' && (quoted || CurrentSeparated(line) != ' ')) {
       if (length == kMaxTokenLength) {
         // Abandoned: the rest of the long text is read as the next token.
+        engine::WipeBytes(token.text, length);
         token.length = 0;
         return;
       }
-      token.text[length++] = text[i++];
+      token.text[length++] = Current(line);
+      Advance(line);
     }
     // A quoted token consumes its closing quote; an unquoted one its ending space, but not a
     // double quote, which opens the next token.
-    if (i < text.size() && (quoted ? text[i] == '"' : text[i] == ' ')) ++i;
+    if (!AtEnd(line) && (quoted ? Current(line) == '"' : CurrentSeparated(line) == ' '))
+      Advance(line);
+    if (line.spanFirst != kNoPosition && start <= line.spanLast && line.cursor > line.spanFirst) {
+      engine::WipeBytes(token.text, length);  // the passphrase is no argument
+      return;
+    }
     if (quoted && length == 0) continue;  // "" is no argument
     token.text[length] = '\0';
     token.length = length;
@@ -197,16 +313,23 @@ void NextToken(CommandLine& line, Token& token) {
 }
 
 ParseResult ParseArguments(CommandLine& line, engine::CipherJob& job) {
-  Token token;
+  WipedToken wiped;
+  Token& token = wiped.token;
   NextToken(line, token);
   ConsoleFunction function = ConsoleFunction::Help;
   if (!Match(token, kFunctions, function))
     return Fail(JobStatus::NoFunction, "Error - No 1st argument. [Help | Praxel | Moltra | PRNG]",
                 function);
 
+  if (function == ConsoleFunction::Help) return Fail(JobStatus::HelpShown, UsageText(), function);
+  // Before any IV or key file is read: the line would name another file than the user did.
+  if (line.unsafeName)
+    return Fail(JobStatus::UnsafeName, "Error - A file name holds a tab or a double quote",
+                function);
+
   switch (function) {
     case ConsoleFunction::Help:
-      return Fail(JobStatus::HelpShown, UsageText(), function);
+      break;
 
     case ConsoleFunction::Praxel: {
       job.kind = engine::JobKind::Sealed;
@@ -232,12 +355,16 @@ ParseResult ParseArguments(CommandLine& line, engine::CipherJob& job) {
                     "Error - No Mode of Operation. [CTR | GCM | OFB | CFB | CBC | ECB | PCBC]",
                     function);
       const char* error = "";
+      FileIdentity read[2];
       if (job.mode != engine::CipherMode::Ecb &&
-          !ReadKeyItem(line, token, keys::KeyItem::Iv, job, error))
+          !ReadKeyItem(line, token, keys::KeyItem::Iv, job, error, read[0]))
         return Fail(JobStatus::BadIv, error, function);
-      if (!ReadKeyItem(line, token, keys::KeyItem::Key, job, error))
+      if (!ReadKeyItem(line, token, keys::KeyItem::Key, job, error, read[1]))
         return Fail(JobStatus::BadKey, error, function);
-      return ReadPaths(line, token, job, function, true);
+      const ParseResult paths = ReadPaths(line, token, job, function, true);
+      if (paths.ok && OutputIsKeyItemFile(job.outputPath, read))
+        return Fail(JobStatus::SameFile, kSameFile, function);
+      return paths;
     }
 
     case ConsoleFunction::Prng:

@@ -4,8 +4,11 @@
 #include "engine/aes.h"
 #include "engine/backend.h"
 #include "engine/modes.h"
+#include "keys/core_dumps.h"
 
 int main(int argc, char** argv) {
+  console::OpenStandardDescriptors();  // before any file: no job file may become 0, 1 or 2
+  keys::ForbidCoreDumps();
   const engine::CpuFeatures features = engine::ReadCpuFeatures();
   if (!engine::PassesProcessorCheck(features)) {
     console::PrintLine(engine::kProcessorRefusal);
@@ -30,8 +33,8 @@ int main(int argc, char** argv) {
     finalLine = parsed.function == console::ConsoleFunction::Praxel ? console::RunPassphrase(job)
                                                                     : console::RunKeyIv(job);
   }
-  console::PrintLine(finalLine);
   engine::CloseJobFiles(job);
+  console::PrintLine(finalLine);
   engine::WipeJobSecrets(job);
   return static_cast<int>(job.status);
 }

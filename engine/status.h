@@ -10,7 +10,7 @@ enum class JobStatus : uint8_t {
   DecryptionComplete = 1,
   PrngComplete = 2,
   WrongTag = 3,
-  // 4 to 14: the console's argument errors.
+  // 4 to 14 (and 24): the console's argument errors.
   NoFunction = 4,
   NoCommand = 5,
   NoKeySize = 6,
@@ -19,7 +19,7 @@ enum class JobStatus : uint8_t {
   BadKey = 9,
   NoInput = 10,
   NoOutput = 11,
-  SameFile = 12,  // also: an existing output that is the input under another name
+  SameFile = 12,  // also: an existing output that is the input, an IV or a key under another name
   BadPassphrase = 13,
   NoPrngSize = 14,
   // 15 to 23: files and sizes.
@@ -32,6 +32,7 @@ enum class JobStatus : uint8_t {
   OutputUnwritable = 21,
   NoSpace = 22,
   TooLargeForGcm = 23,  // GCM or sealed encryption past 2^32 - 2 blocks: the counter would wrap
+  UnsafeName = 24,      // the console's: an argument holds a tab or a double quote
   HelpShown = 99,
 };
 

@@ -79,6 +79,10 @@ void GenerateRandom(engine::KeySize whitening, uint8_t (&random)[32]) {
   engine::StoreBlock(gPool.bytes, encrypt(engine::LoadBlock(gPool.bytes + 32)));
   engine::StoreBlock(gPool.bytes + 16, encrypt(engine::LoadBlock(gPool.bytes + 48)));
   memcpy(random, gPool.bytes, 32);
+  // The bytes are the caller's key or IV now: neither they nor the whitening key, which with
+  // bytes 32..63 would make them again, stay behind. The next call mixes into zeros there.
+  engine::WipeBytes(gPool.bytes, 32);
+  engine::WipeAesKeySchedule();
 }
 
 namespace {
@@ -120,6 +124,7 @@ void PrngFileRun(engine::CipherJob& job) {
     counter = PrngBlocks(job, counter, [] { return gTimeStamp(); });
   }
   engine::WipeBytes(&counter, sizeof counter);
+  engine::WipeAesKeySchedule();  // the key that made the file's bytes
   job.keySize = remembered;
   if (!engine::StopRequested(job)) job.status = engine::JobStatus::PrngComplete;
 }

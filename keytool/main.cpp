@@ -3,10 +3,12 @@
 
 #include "engine/backend.h"
 #include "gui/panel.h"
+#include "keys/core_dumps.h"
 #include "keytool/settings.h"
 #include "keytool/window.h"
 
 int main(int argc, char** argv) {
+  keys::ForbidCoreDumps();
   QApplication app(argc, argv);  // the refusal box needs it too
   static panel::DialogPrompts prompts;
   static keytool::KeyToolSettings settings;  // one per process

@@ -3,9 +3,11 @@
 
 #include "engine/backend.h"
 #include "gui/panel.h"
+#include "keys/core_dumps.h"
 #include "passtool/window.h"
 
 int main(int argc, char** argv) {
+  keys::ForbidCoreDumps();
   QApplication app(argc, argv);  // the refusal box needs it too
   static panel::DialogPrompts prompts;
   const std::unique_ptr<passtool::PassphraseWindow> window =

@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 #include <pty.h>
 #include <signal.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -33,7 +34,7 @@ using testing_support::RandomBytes;
 using testing_support::TempDir;
 using Args = std::vector<std::string>;
 
-// Final lines of argument errors (exit codes 4 to 14).
+// Final lines of argument errors (exit codes 4 to 14 and 24).
 const std::string kNoFunction = "Error - No 1st argument. [Help | Praxel | Moltra | PRNG]";
 const std::string kNoCommand = "Error - No Command. [E | Encrypt | D | Decrypt]";
 const std::string kNoKeySize = "Error - No Key Size. [128 | 192 | 256]";
@@ -55,6 +56,7 @@ const std::string kNoPassphrase = "Error - No Passphrase";
 const std::string kLongPassphrase = "Error - Passphrase > 512 Characters";
 const std::string kNoSize =
     "Error - No Size. [64MB | 128MB | 256MB | 512MB | 1GB | 2GB | 4GB | 8GB | 16GB]";
+const std::string kTabOrQuote = "Error - A file name holds a tab or a double quote";
 // Final lines of the runs.
 const std::string kEncrypted = "Encryption Complete";
 const std::string kDecrypted = "Decryption Complete";
@@ -88,12 +90,13 @@ struct Outcome {
   int code = -1;    // exit code; -1 when it did not exit normally
 };
 
-enum class Stdout { Pipe, Terminal };
+enum class Stdout { Pipe, Terminal, Closed };  // Closed: standard output and error
 
 // Runs the program in `cwd` with exactly these arguments. `fileSizeLimit` (RLIMIT_FSIZE, with
 // SIGXFSZ ignored) makes any file larger than that many bytes impossible to reserve or write.
-Outcome RunProgram(const std::string& cwd, const Args& args, Stdout where, long fileSizeLimit) {
-  Args all{AESTARNEX_PATH};
+Outcome RunProgram(const std::string& cwd, const Args& args, Stdout where, long fileSizeLimit,
+                   const std::string& program) {
+  Args all{program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : all)
@@ -108,7 +111,10 @@ Outcome RunProgram(const std::string& cwd, const Args& args, Stdout where, long 
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
     pid = fork();
-    if (pid == 0) dup2(ends[1], 1);
+    if (pid == 0) {
+      dup2(ends[1], 1);
+      if (where == Stdout::Closed) close(1), close(2);
+    }
     close(ends[1]);
     fd = ends[0];
   }
@@ -277,8 +283,9 @@ class Cli : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-  Outcome Run(const Args& args, Stdout where = Stdout::Pipe, long fileSizeLimit = -1) const {
-    return RunProgram(dir_.path(), args, where, fileSizeLimit);
+  Outcome Run(const Args& args, Stdout where = Stdout::Pipe, long fileSizeLimit = -1,
+              const std::string& program = AESTARNEX_PATH) const {
+    return RunProgram(dir_.path(), args, where, fileSizeLimit, program);
   }
 
   TempDir dir_;
@@ -455,7 +462,6 @@ TEST_F(Cli, ArgumentErrorsComeInOrderWithTheirTextAndCode) {
       {{"Encrypt", "E"}, 4, kNoFunction},
       {{"Moltra"}, 5, kNoCommand},
       {{"Moltra", "Encrypted"}, 5, kNoCommand},
-      {{"Praxel", "E\tin", "out", "*pw*"}, 5, kNoCommand},  // one quoted token, not "E"
       {{"moltra", "d", "512"}, 6, kNoKeySize},
       {{"Moltra", "D", "192", "XTS"}, 7, kNoMode},
       {{"Moltra", "D", "192", "CFB"}, 8, kNoIv},
@@ -483,6 +489,12 @@ TEST_F(Cli, ArgumentErrorsComeInOrderWithTheirTextAndCode) {
       {{"PRNG"}, 14, kNoSize},
       {{"PRNG", "32MB", "out"}, 14, kNoSize},
       {{"prng", "16gb"}, 11, kNoOutput},
+      // Names the rebuilt line would carry as other names, wherever they stand but in the
+      // passphrase; before any IV or key file is read.
+      {{"Praxel", "E\tin", "out", "*pw*"}, 24, kTabOrQuote},
+      {{"Praxel", "E", "in\"x", "out", "*pw*"}, 24, kTabOrQuote},
+      {{"Moltra", "D", "128", "CTR", "iv16", "key40", "in", "o\tut"}, 24, kTabOrQuote},
+      {{"PRNG", "64MB", "out", "Overwrite\""}, 24, kTabOrQuote},
   };
   const std::vector<std::string> before = Listing();
   for (const auto& c : kCases) {
@@ -508,8 +520,7 @@ TEST_F(Cli, KeywordsMatchByHashInAnyCaseAndQuotingShapesTokens) {
     size_t keyBytes;
   } kCases[] = {
       {{"moltra", "encrypt", "128", ecbTwin, Hex(Prefix(key40_, 16)), "in", "out"}, 16},
-      // "" is skipped; a tab outside quotes separates "E" and "256".
-      {{"MOLTRA", "", "E\"\t\"256", "eCb", "key40", "in", "out"}, 32},
+      {{"MOLTRA", "", "E", "256", "eCb", "key40", "in", "out"}, 32},  // "" is skipped
       {{"Moltra", "Encrypt", "192", "ECB", "key40", path259, "out"}, 24},
   };
   for (const auto& c : kCases) {
@@ -602,9 +613,10 @@ TEST_F(Cli, WrongGcmKeyOrTagWritesTheWholeOutputAndFails) {
 }
 
 TEST_F(Cli, PassphraseLiesBetweenTheFirstAndLastAsteriskAndSealsLikeOpenSsl) {
-  const std::string passphrase = "p\xe9 w*rd\xff";  // bytes above 127, a space, an inner asterisk
+  // Bytes above 127, a space, an inner asterisk, a double quote.
+  const std::string passphrase = "p\xe9 w*r\"d\xff";
   // Across two arguments, joined by one space.
-  Outcome outcome = Run({"Praxel", "E", "in", "sealed", "*p\xe9", "w*rd\xff*"});
+  Outcome outcome = Run({"Praxel", "E", "in", "sealed", "*p\xe9", "w*r\"d\xff*"});
   EXPECT_EQ(outcome.out, Line(kEncrypted));
   EXPECT_EQ(outcome.code, 0);
   ASSERT_TRUE(Exists("sealed"));
@@ -616,7 +628,7 @@ TEST_F(Cli, PassphraseLiesBetweenTheFirstAndLastAsteriskAndSealsLikeOpenSsl) {
   EXPECT_EQ(outcome.code, 1);
   EXPECT_TRUE(Exists("opened") && Read("opened") == plain_);
   // One byte off: the whole output is still written.
-  outcome = Run({"Praxel", "D", "sealed", "wrong", "*p\xe9 w*rd\xfe*"});
+  outcome = Run({"Praxel", "D", "sealed", "wrong", "*p\xe9 w*r\"d\xfe*"});
   EXPECT_EQ(outcome.out, Line(kSealedFailure));
   EXPECT_EQ(outcome.code, 3);
   EXPECT_TRUE(Exists("wrong") && Read("wrong").size() == plain_.size());
@@ -628,6 +640,85 @@ TEST_F(Cli, PassphraseLiesBetweenTheFirstAndLastAsteriskAndSealsLikeOpenSsl) {
   EXPECT_EQ(outcome.out, Line(kTagCorrect));
   EXPECT_EQ(outcome.code, 1);
   EXPECT_TRUE(Exists("from openssl") && Read("from openssl") == plain_);
+}
+
+TEST_F(Cli, ThePassphraseIsNeverAFileName) {
+  // A path to the program that holds an asterisk.
+  const std::string program = Path("bin*") + "/aestarnex";
+  ASSERT_TRUE(std::filesystem::create_directory(Path("bin*")));
+  std::filesystem::copy_file(AESTARNEX_PATH, program);
+  const std::vector<std::string> before = Listing();
+  const struct {
+    Args args;
+    int code;
+    std::string line;
+    std::string program = AESTARNEX_PATH;
+  } kCases[] = {
+      {{"Praxel", "E", "in", "*correct horse battery staple*"}, 11, kNoOutput},
+      {{"Praxel", "E", "in", "out*pw*"}, 11, kNoOutput},
+      {{"Praxel", "E", "in", "*", "out", "*"}, 11, kNoOutput},
+      {{"Praxel", "E", "*pw*", "out"}, 10, kNoInput},
+      {{"Moltra", "E", "128", "CTR", "iv16", "key40", "in", "*out*"}, 11, kNoOutput},
+      {{"Praxel", "E", "in", "out", "pw*"}, 13, kNoPassphrase, program},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args) + " " + c.program);
+    const Outcome outcome = Run(c.args, Stdout::Pipe, -1, c.program);
+    EXPECT_EQ(outcome.out, Line(c.line));
+    EXPECT_EQ(outcome.code, c.code);
+    EXPECT_EQ(Listing(), before);
+  }
+}
+
+TEST_F(Cli, ClosedStandardDescriptorsNeverReceiveTheFinalLine) {
+  Outcome outcome = Run({"PRNG", "64MB", "random"}, Stdout::Closed);
+  EXPECT_EQ(outcome.code, 2);
+  EXPECT_EQ(testing_support::FileSize(Path("random")), k64MiB);
+  outcome = Run({"Moltra", "E", "256", "GCM", "iv16", "key40", "in", "sealed"}, Stdout::Closed);
+  EXPECT_EQ(outcome.code, 0);
+  outcome = Run({"Moltra", "D", "256", "GCM", "iv16", "key40", "sealed", "opened"});
+  EXPECT_EQ(outcome.out, Line(kTagCorrect));
+  EXPECT_TRUE(Exists("opened") && Read("opened") == plain_);
+}
+
+// The limit only the program itself sets, and the owner of its /proc entries, which is root for
+// a process that is not dumpable (the program runs as another user when the test is root).
+TEST_F(Cli, StartsWithoutCoreDumps) {
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+  fcntl(ends[1], F_SETPIPE_SZ, 4096);
+  while (write(ends[1], "x", 1) == 1) {
+  }  // full: the program stops on its final line
+  fcntl(ends[1], F_SETFL, 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(ends[1], 1);
+    if (geteuid() == 0 && setuid(65534) != 0) _exit(127);
+    execl(AESTARNEX_PATH, AESTARNEX_PATH, "junk", nullptr);
+    _exit(127);
+  }
+  close(ends[1]);
+  const std::string proc = "/proc/" + std::to_string(pid);
+  bool noCore = false;
+  for (int tries = 0; tries < 500 && !noCore; ++tries) {
+    const Bytes bytes = testing_support::ReadFileBytes(proc + "/limits");
+    const std::string limits(bytes.begin(), bytes.end());
+    const size_t at = limits.find("Max core file size");
+    char soft[32] = "", hard[32] = "";
+    noCore = at != std::string::npos &&
+             sscanf(limits.c_str() + at + 18, "%31s %31s", soft, hard) == 2 &&
+             std::string(soft) + hard == "00";
+    if (!noCore) usleep(10000);
+  }
+  struct stat status;
+  EXPECT_TRUE(noCore);
+  EXPECT_TRUE(stat((proc + "/status").c_str(), &status) == 0 && status.st_uid == 0);
+  char drain[8192];
+  while (read(ends[0], drain, sizeof drain) > 0) {
+  }
+  close(ends[0]);
+  waitpid(pid, nullptr, 0);
 }
 
 TEST_F(Cli, SizeRulesRefuseBeforeAnyOutputExists) {
@@ -681,21 +772,25 @@ TEST_F(Cli, SizeRulesRefuseBeforeAnyOutputExists) {
   }
 }
 
-TEST_F(Cli, TheInputUnderAnotherNameIsRefused) {
+TEST_F(Cli, TheInputOrAKeyFileUnderAnotherNameIsRefused) {
   ASSERT_EQ(link(Path("in").c_str(), Path("hard link").c_str()), 0);
   ASSERT_EQ(symlink("in", Path("symlink").c_str()), 0);
+  ASSERT_EQ(symlink("iv16", Path("iv link").c_str()), 0);
   const Args kCases[] = {
       {"Moltra", "E", "128", "ECB", "key40", "in", "./in", "Overwrite"},
       {"Moltra", "D", "128", "CTR", "iv16", "key40", "in", "hard link", "Overwrite"},
       {"Praxel", "E", "in", "symlink", "Overwrite", "*pw*"},
       {"Moltra", "D", "128", "CTR", "iv16", "key40", "symlink", "in"},
+      // The IV or the key read from the file the output names.
+      {"Moltra", "D", "256", "GCM", "iv16", "key40", "in", "key40", "Overwrite"},
+      {"Moltra", "E", "128", "CTR", "iv16", "key40", "in", "iv link", "Overwrite"},
   };
   for (const Args& args : kCases) {
     SCOPED_TRACE(::testing::PrintToString(args));
     const Outcome outcome = Run(args);
     EXPECT_EQ(outcome.out, Line(kSameFile));
     EXPECT_EQ(outcome.code, 12);
-    EXPECT_TRUE(Read("in") == plain_);
+    EXPECT_TRUE(Read("in") == plain_ && Read("key40") == key40_ && Read("iv16") == iv16_);
   }
   // Names are compared byte by byte: "in" and "IN" are two files here.
   EXPECT_EQ(Run({"Moltra", "E", "128", "ECB", "key40", "in", "IN"}).code, 0);

@@ -1,9 +1,11 @@
-// The console's whole command line: the bytes are the arguments (split at NUL bytes), rebuilt
-// into one line, read and parsed as the program does. Every outcome must be one of the parse
-// results with a filled job inside its ranges or an argument error with its text; the
-// passphrase must be exactly the text between the first and the last asterisk; a refused IV or
-// key leaves the job's bytes alone; and parsing touches no file. IV and key lookups stay inside
-// a scratch folder: a '/' in an argument becomes '_', so no argument names a path outside it.
+// The console's whole command line: the bytes are the arguments (split at NUL bytes), read and
+// parsed as the program does. Every outcome must be one of the parse results with a filled job
+// inside its ranges or an argument error with its text; the passphrase must be exactly the text
+// between the first and the last asterisk after the program name (which holds one); no accepted
+// path comes from inside it; a tab or a double quote outside it is refused; a refused IV or key
+// leaves the job's bytes alone; parsing allocates nothing (nothing holding the passphrase is
+// left on the heap) and touches no file. IV and key lookups stay inside a scratch folder: a '/'
+// in an argument becomes '_', so no argument names a path outside it.
 #include <dirent.h>
 #include <fcntl.h>
 #include <stddef.h>
@@ -12,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sanitizer/allocator_interface.h>
+
 #include <string>
 #include <vector>
 
@@ -19,6 +23,15 @@
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
+
+// Counts the allocations made while gCounting is set (the fuzz build runs under
+// AddressSanitizer, whose allocator calls the hook for malloc and new alike).
+bool gCounting = false;
+size_t gAllocations = 0;
+
+void CountAllocation(const volatile void*, size_t) {
+  if (gCounting) ++gAllocations;
+}
 
 using console::ConsoleFunction;
 using engine::JobStatus;
@@ -74,7 +87,8 @@ bool GoodPath(const char (&path)[engine::kPathCapacity]) {
 
 void CheckRefusal(const console::ParseResult& result, const engine::CipherJob& job) {
   const int status = static_cast<int>(result.status);
-  FUZZ_CHECK((status >= 4 && status <= 14) || result.status == JobStatus::HelpShown);
+  FUZZ_CHECK((status >= 4 && status <= 14) || result.status == JobStatus::UnsafeName ||
+             result.status == JobStatus::HelpShown);
   FUZZ_CHECK(result.text != nullptr);
   if (result.status == JobStatus::HelpShown) {
     FUZZ_CHECK(result.function == ConsoleFunction::Help);
@@ -122,6 +136,7 @@ void CheckAccepted(const console::ParseResult& result, const engine::CipherJob& 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  __sanitizer_install_malloc_and_free_hooks(CountAllocation, nullptr);
   gHome = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   FUZZ_CHECK(gHome >= 0);
   InScratch scratch;
@@ -134,8 +149,42 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+namespace {
+
+// The line as the program reads it: the program name, then each argument after one space, one
+// that is empty or holds a space or a tab in double quotes; with where each argument's own text
+// starts.
+struct Line {
+  std::string text;
+  std::vector<size_t> starts;
+};
+
+Line Rebuild(const std::vector<std::string>& arguments) {
+  Line line;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const bool quote = argument.empty() || argument.find_first_of(" \t") != std::string::npos;
+    if (i > 0) line.text += ' ';
+    if (quote) line.text += '"';
+    line.starts.push_back(line.text.size());
+    line.text += argument;
+    if (quote) line.text += '"';
+  }
+  return line;
+}
+
+// Some occurrence of `path` in the line lies wholly outside [first, last].
+bool OccursOutside(const std::string& text, const char* path, size_t first, size_t last) {
+  const size_t length = strlen(path);
+  for (size_t at = text.find(path); at != std::string::npos; at = text.find(path, at + 1))
+    if (first == std::string::npos || at + length <= first || at > last) return true;
+  return false;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::vector<std::string> arguments{"aestarnex"};
+  std::vector<std::string> arguments{"aes*tarnex"};  // an asterisk the capture must pass over
   arguments.emplace_back();
   for (size_t i = 0; i < size; ++i) {
     if (data[i] == '\0') {
@@ -148,31 +197,50 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<const char*> argv;
   for (const std::string& argument : arguments)
     argv.push_back(argument.c_str());
-
-  console::CommandLine line;
-  console::RebuildCommandLine(static_cast<int>(argv.size()), argv.data(), line);
-  line.text.shrink_to_fit();  // a read past the line's end leaves its heap block
-  const std::string rebuilt = line.text;
+  const Line rebuilt = Rebuild(arguments);
 
   InScratch scratch;
   engine::CipherJob job;
+  console::CommandLine line;
+  gAllocations = 0;
+  gCounting = true;
+  console::RebuildCommandLine(static_cast<int>(argv.size()), argv.data(), line);
   console::ReadCommandLine(line, job);
   const console::ParseResult result = console::ParseArguments(line, job);
-  FUZZ_CHECK(line.cursor <= line.text.size());
+  gCounting = false;
+  FUZZ_CHECK(gAllocations == 0);
+  FUZZ_CHECK(line.length == rebuilt.text.size());
+  FUZZ_CHECK(line.cursor <= line.length);
 
-  // The passphrase: strictly between the first and the last asterisk, tabs kept; copied only
-  // when 1 to 512 bytes long, its length kept in any case.
-  const size_t first = rebuilt.find('*'), last = rebuilt.rfind('*');
-  const size_t length = first != std::string::npos && last != first ? last - first - 1 : 0;
+  // The passphrase: strictly between the first and the last asterisk after the program name,
+  // tabs and quotes kept; copied only when 1 to 512 bytes long, its length kept in any case.
+  const size_t from = rebuilt.starts.size() > 1 ? rebuilt.starts[1] - 1 : rebuilt.text.size();
+  size_t first = rebuilt.text.find('*', from), last = rebuilt.text.rfind('*');
+  if (last < from || last == first) first = last = std::string::npos;
+  const size_t length = first != std::string::npos ? last - first - 1 : 0;
   FUZZ_CHECK(job.passphraseLength == length);
   if (length >= 1 && length <= engine::kMaxPassphrase) {
-    FUZZ_CHECK(memcmp(job.passphrase, rebuilt.data() + first + 1, length) == 0);
+    FUZZ_CHECK(memcmp(job.passphrase, rebuilt.text.data() + first + 1, length) == 0);
   } else {
     FUZZ_CHECK(IsZero(job.passphrase, sizeof job.passphrase));
   }
 
+  // A tab or a double quote of an argument outside the passphrase ends parsing.
+  bool unsafe = false;
+  for (size_t i = 1; i < arguments.size(); ++i)
+    for (size_t k = 0; k < arguments[i].size(); ++k) {
+      const size_t at = rebuilt.starts[i] + k;
+      const bool inside = first != std::string::npos && at >= first && at <= last;
+      unsafe = unsafe || ((arguments[i][k] == '\t' || arguments[i][k] == '"') && !inside);
+    }
+  if (unsafe) FUZZ_CHECK(!result.ok);
+  if (result.status == JobStatus::UnsafeName) FUZZ_CHECK(unsafe);
+
   if (result.ok) {
     CheckAccepted(result, job);
+    FUZZ_CHECK(OccursOutside(rebuilt.text, job.outputPath, first, last));
+    if (result.function != ConsoleFunction::Prng)
+      FUZZ_CHECK(OccursOutside(rebuilt.text, job.inputPath, first, last));
   } else {
     CheckRefusal(result, job);
   }

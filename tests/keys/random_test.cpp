@@ -48,7 +48,8 @@ struct Model {
     }
   }
 
-  void Generate(int keyBits, uint64_t (*stamp)()) {
+  // The 32 bytes given; the pool keeps only bytes 32..63.
+  std::array<uint8_t, 32> Generate(int keyBits, uint64_t (*stamp)()) {
     for (int w = 0; w < 32; ++w) {
       words[w] = static_cast<uint16_t>(pool[2 * w] | pool[2 * w + 1] << 8);
     }
@@ -68,7 +69,10 @@ struct Model {
     EVP_CIPHER_CTX_set_padding(ctx, 0);
     EVP_EncryptUpdate(ctx, whitened, &length, pool.data() + 32, 32);
     EVP_CIPHER_CTX_free(ctx);
-    memcpy(pool.data(), whitened, 32);
+    std::array<uint8_t, 32> random;
+    memcpy(random.data(), whitened, 32);
+    memset(pool.data(), 0, 32);
+    return random;
   }
 };
 
@@ -94,15 +98,18 @@ TEST_F(GeneratorTest, MatchesTheModelForAScriptedTimeStamp) {
   gScriptState = 7;
   Model model;
   uint64_t modelState = 7;
-  // Each call mixes into what the last one left (bytes 32..63 stay raw between calls).
+  // Each call mixes into what the last one left (bytes 32..63 stay raw between calls). Neither
+  // the bytes given nor the whitening key that makes them from bytes 32..63 stay behind.
+  const engine::AesKeySchedule wiped{};
   for (const auto& size : sizes) {
     uint8_t random[32];
     keys::GenerateRandom(size.size, random);
     std::swap(gScriptState, modelState);  // the model consumes the same stamps
-    model.Generate(size.bits, ScriptedTimeStamp);
+    const std::array<uint8_t, 32> expected = model.Generate(size.bits, ScriptedTimeStamp);
     std::swap(gScriptState, modelState);
-    EXPECT_EQ(0, memcmp(random, model.pool.data(), 32)) << size.bits;
+    EXPECT_EQ(0, memcmp(random, expected.data(), 32)) << size.bits;
     EXPECT_EQ(0, memcmp(keys::CurrentRandomPool().bytes, model.pool.data(), 64)) << size.bits;
+    EXPECT_EQ(0, memcmp(&engine::gKeySchedule, &wiped, sizeof wiped)) << size.bits;
   }
 }
 
@@ -126,6 +133,10 @@ engine::JobStatus WritePrngFile(const std::string& path, engine::KeySize selecte
   strncpy(job.outputPath, path.c_str(), sizeof job.outputPath - 1);
   if (!engine::PrepareJobFiles(job)) return job.status;
   keys::PrngFileRun(job);
+  // Neither the pool nor the schedule keeps the key that made the file.
+  const uint8_t zeros[sizeof engine::gKeySchedule] = {};
+  EXPECT_EQ(0, memcmp(keys::CurrentRandomPool().bytes, zeros, 32));
+  EXPECT_EQ(0, memcmp(&engine::gKeySchedule, zeros, sizeof zeros));
   engine::CloseJobFiles(job);
   engine::WipeJobSecrets(job);
   after = job.keySize;
