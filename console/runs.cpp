@@ -52,6 +52,7 @@ const char* RunKeyIv(engine::CipherJob& job) {
       engine::RunCipherJob(job);
     }
   }
+  engine::CloseJobFiles(job);  // a failing close is the job's outcome too
   return engine::ConsoleStatusText(job.status, job.mode == engine::CipherMode::Gcm
                                                    ? engine::StatusContext::Gcm
                                                    : engine::StatusContext::Plain);
@@ -69,6 +70,7 @@ const char* RunPassphrase(engine::CipherJob& job) {
       keys::DecryptV1File(job);
     }
   }
+  engine::CloseJobFiles(job);
   return engine::ConsoleStatusText(job.status, engine::StatusContext::Sealed);
 }
 
