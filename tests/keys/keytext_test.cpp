@@ -148,13 +148,13 @@ TEST_F(KeyFileTest, SaveWritesExactlyNBytesPrivately) {
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   const Bytes saved = testing_support::ReadFileBytes(path);
-  {
-    testing_support::FaultPlan plan;
-    plan.writeFault = testing_support::Fault::Fail;
+  for (const testing_support::FaultPlan& plan :
+       {testing_support::FaultPlan{.writeFault = testing_support::Fault::Fail},
+        testing_support::FaultPlan{.closeFails = true}}) {
     testing_support::ScopedFileIo io(plan);
     EXPECT_EQ(keys::SaveKeyFile(path.c_str(), Pattern(16).data(), 16), KeyFileResult::WriteError);
+    EXPECT_EQ(testing_support::ReadFileBytes(path), saved);
   }
-  EXPECT_EQ(testing_support::ReadFileBytes(path), saved);
   EXPECT_EQ(testing_support::PartFileCount(dir_.path()), 0);
   const std::string missingFolder = dir_.File("no/such/key");
   EXPECT_EQ(keys::SaveKeyFile(missingFolder.c_str(), Pattern(16).data(), 16),

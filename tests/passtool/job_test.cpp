@@ -178,32 +178,25 @@ TEST_F(PassphraseJobTest, AWrongPassphraseShowsCompleteUnderItsBoxAndDeletionFol
   prompts_.OnMessage([&](QWidget*, const panel::MessageRequest&) { lineUnderBox = Text(91); });
   const Bytes old = RandomBytes(300, 9);
   for (PromptAnswer answer : {PromptAnswer::No, PromptAnswer::Yes}) {
-    for (bool existed : {false, true}) {
-      SCOPED_TRACE(::testing::Message() << (answer == PromptAnswer::Yes) << existed);
-      unlink(File("opened").c_str());
-      if (existed) WriteFileBytes(File("opened"), old);
-      Prepare(Direction::Decrypt, File("sealed"), File("opened"), "wrong");
-      const ScriptedPrompts::Record box = Run(answer);
-      ExpectBox(box,
-                "Decryption Failure\r\nIncorrect passphrase or damaged file\r\n\r\n"
-                "Would you like the output file deleted?",
-                PromptIcon::Error, PromptButtons::YesNo);
-      EXPECT_EQ(box.ownerCaption, "Complete");
-      EXPECT_EQ(lineUnderBox, "Complete");
-      // No keeps the whole unverified output, in place of a file that was there; Yes deletes
-      // what this job wrote, and a file that was there stays.
-      if (answer == PromptAnswer::No) {
-        EXPECT_EQ(FileSize(File("opened")), plain.size());
-      } else if (existed) {
-        EXPECT_EQ(ReadFileBytes(File("opened")), old);
-      } else {
-        EXPECT_FALSE(FileExists(File("opened")));
-      }
-      EXPECT_EQ(testing_support::PartFileCount(dir_.path()), 0);
-      EXPECT_EQ(Text(90), "Decrypting");
-      EXPECT_EQ(Text(91), "Error - Incorrect passphrase");
-      ExpectReadyAgain();
-    }
+    if (answer == PromptAnswer::Yes) WriteFileBytes(File("opened"), old);
+    Prepare(Direction::Decrypt, File("sealed"), File("opened"), "wrong");
+    const ScriptedPrompts::Record box = Run(answer);
+    ExpectBox(box,
+              "Decryption Failure\r\nIncorrect passphrase or damaged file\r\n\r\n"
+              "Would you like the output file deleted?",
+              PromptIcon::Error, PromptButtons::YesNo);
+    EXPECT_EQ(box.ownerCaption, "Complete");
+    EXPECT_EQ(lineUnderBox, "Complete");
+    // No keeps the whole unverified output; Yes deletes what this job wrote, so a file that was
+    // there before stays.
+    if (answer == PromptAnswer::No)
+      EXPECT_EQ(FileSize(File("opened")), plain.size());
+    else
+      EXPECT_EQ(ReadFileBytes(File("opened")), old);
+    EXPECT_EQ(testing_support::PartFileCount(dir_.path()), 0);
+    EXPECT_EQ(Text(90), "Decrypting");
+    EXPECT_EQ(Text(91), "Error - Incorrect passphrase");
+    ExpectReadyAgain();
   }
 }
 
