@@ -33,8 +33,7 @@ int main(int argc, char** argv) {
     finalLine = parsed.function == console::ConsoleFunction::Praxel ? console::RunPassphrase(job)
                                                                     : console::RunKeyIv(job);
   }
-  engine::CloseJobFiles(job);
-  console::PrintLine(finalLine);
+  console::PrintLine(finalLine);  // the runs closed the files: a failing close is their outcome
   engine::WipeJobSecrets(job);
   return static_cast<int>(job.status);
 }

@@ -60,6 +60,7 @@ const char* RunKeyIv(engine::CipherJob& job) {
       engine::RunCipherJob(job);
     }
   }
+  engine::CloseJobFiles(job);  // a failing close is the job's outcome too
   return engine::ConsoleStatusText(job.status, job.mode == engine::CipherMode::Gcm
                                                    ? engine::StatusContext::Gcm
                                                    : engine::StatusContext::Plain);
@@ -77,6 +78,7 @@ const char* RunPassphrase(engine::CipherJob& job) {
       keys::DecryptV1File(job);
     }
   }
+  engine::CloseJobFiles(job);
   return engine::ConsoleStatusText(job.status, engine::StatusContext::Sealed);
 }
 

@@ -6,9 +6,10 @@
 
 namespace console {
 
-// Both prepare the files, drive the job to its end and leave the exit code in job.status with
-// the final line returned. They never print the final line and never close the files: the entry
-// does both. A read or write failure inside the job comes straight back here with its status.
+// Both prepare the files, drive the job to its end, close the files (an existing output is
+// replaced only after a success; a failing close is a write failure) and leave the exit code in
+// job.status with the final line returned. They never print the final line: the entry does. A
+// read or write failure inside the job comes straight back here with its status.
 const char* RunKeyIv(engine::CipherJob& job);       // Moltra and PRNG
 const char* RunPassphrase(engine::CipherJob& job);  // Praxel
 

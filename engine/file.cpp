@@ -3,9 +3,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace engine {
 
@@ -34,6 +39,16 @@ bool SameIdentity(const struct stat& a, const struct stat& b) {
 }
 
 constexpr mode_t kPrivateMode = 0600;
+constexpr size_t kMaxNameBytes = 255;  // one folder entry
+
+// A new file, never an existing one and never through a link.
+int CreateExclusive(const char* path) {
+  int fd;
+  do {
+    fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, kPrivateMode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
 
 }  // namespace
 
@@ -67,37 +82,63 @@ bool IsSameFile(FileHandle file, const char* path) {
 }
 
 CreateResult CreateOutputFile(const char* path, Disposition disposition, bool sequential,
-                              FileHandle input, FileHandle& output) {
+                              FileHandle input, FileHandle& output, char* part,
+                              size_t partCapacity) {
   output = kNoFile;
-  struct stat existing;
-  if (stat(path, &existing) == 0 && !S_ISREG(existing.st_mode)) return CreateResult::Failed;
-  // O_NONBLOCK: a FIFO put in the file's place after the test above must not block the open.
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  // CreateAlways truncates only once the file is known not to be the input.
-  if (disposition == Disposition::CreateNew) flags |= O_EXCL;
-  int fd;
-  do {
-    fd = open(path, flags, kPrivateMode);
-  } while (fd < 0 && errno == EINTR);
+  if (partCapacity > 0) part[0] = '\0';
+  int fd = CreateExclusive(path);
+  if (fd < 0 && errno == EEXIST && disposition == Disposition::CreateAlways) {
+    struct stat existing;
+    if (lstat(path, &existing) != 0) return CreateResult::Failed;
+    if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return CreateResult::Failed;
+    // In a shared folder another user's file may be planted to receive what the job writes.
+    if (existing.st_uid != geteuid()) return CreateResult::Failed;
+    if (input != kNoFile && IsSameFile(input, path)) return CreateResult::SameAsInput;
+    fd = CreatePartFile(path, part, partCapacity);
+  }
   if (fd < 0) return CreateResult::Failed;
-  struct stat created;
-  if (fstat(fd, &created) != 0 || !S_ISREG(created.st_mode)) {
-    close(fd);
-    return CreateResult::Failed;
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  struct stat source;
-  if (input != kNoFile && fstat(input, &source) == 0 && SameIdentity(source, created)) {
-    close(fd);
-    return CreateResult::SameAsInput;
-  }
-  if (disposition == Disposition::CreateAlways && created.st_size != 0 && ftruncate(fd, 0) != 0) {
-    close(fd);
-    return CreateResult::Failed;
-  }
   if (sequential) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   output = fd;
   return CreateResult::Created;
+}
+
+FileHandle CreatePartFile(const char* path, char* part, size_t partCapacity) {
+  static constexpr char kSuffix[] = ".part-XXXXXX";
+  const char* slash = strrchr(path, '/');
+  const size_t folderLength = slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;
+  // A long name is cut so that the temporary name still fits in a folder entry.
+  const size_t nameLength = std::min(strlen(path + folderLength), kMaxNameBytes - kPartNameExtra);
+  if (partCapacity == 0) return kNoFile;
+  part[0] = '\0';
+  if (nameLength == 0 || folderLength + nameLength + kPartNameExtra >= partCapacity) return kNoFile;
+  memcpy(part, path, folderLength);
+  part[folderLength] = '.';
+  memcpy(part + folderLength + 1, path + folderLength, nameLength);
+  memcpy(part + folderLength + 1 + nameLength, kSuffix, sizeof kSuffix);
+  // Created exclusively (never through a link) with a random suffix; the umask must not make
+  // the result anything but private.
+  const int fd = mkostemp(part, O_CLOEXEC);
+  if (fd < 0) {
+    part[0] = '\0';
+    return kNoFile;
+  }
+  if (fchmod(fd, kPrivateMode) != 0) {
+    close(fd);
+    unlink(part);
+    part[0] = '\0';
+    return kNoFile;
+  }
+  return fd;
+}
+
+bool CommitReplacement(FileHandle& file, const char* part, const char* path) {
+  // Flushed first: a crash after the rename must not leave an empty or partial file in place of
+  // the one it replaced.
+  bool done = fsync(file) == 0;
+  done = CloseOutputFile(file) && done;
+  done = done && rename(part, path) == 0;
+  if (!done) unlink(part);
+  return done;
 }
 
 bool ReserveFileSpace(FileHandle file, uint64_t size) {
@@ -123,7 +164,7 @@ bool TruncateFile(FileHandle file, uint64_t length) {
 }
 
 void SettleTruncatedFile(const char* path) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
   if (fd >= 0) close(fd);
 }
 
@@ -162,12 +203,21 @@ void CloseFile(FileHandle& file) {
   file = kNoFile;
 }
 
-bool DeleteFile(const char* path) {
-  return unlink(path) == 0;
+bool CloseOutputFile(FileHandle& file) {
+  if (file == kNoFile) return true;
+  int result;
+  if (gIoOverride != nullptr && gIoOverride->close != nullptr) {
+    errno = EIO;
+    result = gIoOverride->close(gIoOverride->context, file);
+  } else {
+    result = close(file);
+  }
+  file = kNoFile;  // released even when the close reports an error
+  return result == 0;
 }
 
-bool RestrictToOwner(FileHandle file) {
-  return fchmod(file, S_IRUSR | S_IWUSR) == 0;
+bool DeleteFile(const char* path) {
+  return unlink(path) == 0;
 }
 
 void SetFileIoOverride(const FileIoOverride* io) {

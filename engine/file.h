@@ -23,12 +23,29 @@ bool QueryFileSize(FileHandle file, uint64_t& size);
 
 enum class CreateResult : uint8_t { Created, Failed, SameAsInput };
 
-// Creates the output for writing. CreateNew refuses an existing name; CreateAlways replaces an
-// existing regular file, but never one that is the same file as `input` (same device and inode,
-// whatever the names): that gives SameAsInput with nothing truncated. Pass kNoFile as input when
-// the job has none.
+// A replacement's temporary name adds this much to the output's path: ".name.part-XXXXXX".
+constexpr size_t kPartNameExtra = 13;
+
+// Creates the output for writing, never through a symbolic link. A new name is created as it is.
+// An existing name is never written into: CreateNew refuses it; CreateAlways leaves it as it is
+// and opens a new temporary file beside it (its path in `part`, empty otherwise) that
+// CommitReplacement later puts in its place. CreateAlways refuses an existing name that is
+// neither a regular file nor a link, or that belongs to another user, and gives SameAsInput for
+// one that is the same file as `input` (same device and inode, whatever the names). Pass kNoFile
+// as input when the job has none.
 CreateResult CreateOutputFile(const char* path, Disposition disposition, bool sequential,
-                              FileHandle input, FileHandle& output);
+                              FileHandle input, FileHandle& output, char* part,
+                              size_t partCapacity);
+
+// Creates the private temporary file that is to replace `path`, in the same folder, named after
+// it (".name.part-" and six random characters) so a user recognises one left by a killed job.
+// Its path goes to `part`. kNoFile when it cannot be created.
+FileHandle CreatePartFile(const char* path, char* part, size_t partCapacity);
+
+// Puts the finished temporary file in the place of `path`: flushes it to disk, closes it and
+// renames it over the name (a link there is replaced, not followed). On any failure the temporary
+// file is deleted and `path` stays as it was.
+bool CommitReplacement(FileHandle& file, const char* part, const char* path);
 
 // Whether the existing file at `path` is the same file as the open `file`. False when `path`
 // does not exist.
@@ -44,7 +61,8 @@ bool TruncateFile(FileHandle file, uint64_t length);
 // After the output has been cut back to length 0: ext4 takes a file truncated to 0 for a
 // replaced one and pushes all its data to disk when it is closed, so the end of a job would
 // wait for the write-back of the whole output. Opening and closing the file once more while it
-// is still empty settles that at no cost; other file systems are unaffected.
+// is still empty settles that at no cost; other file systems are unaffected. `path` is the file
+// the job writes (its temporary file when it replaces one).
 void SettleTruncatedFile(const char* path);
 
 bool SeekFile(FileHandle file, uint64_t offset);
@@ -58,18 +76,20 @@ int64_t ReadFull(FileHandle file, void* data, size_t size);
 bool WriteAll(FileHandle file, const void* data, size_t size);
 
 void CloseFile(FileHandle& file);  // sets `file` to kNoFile; no effect on kNoFile
+// Closes an output. False when the close reports an error: network and FUSE file systems and
+// quotas report lost writes there.
+bool CloseOutputFile(FileHandle& file);
 bool DeleteFile(const char* path);
-// Leaves the file readable and writable by its owner only (a replaced file keeps its old mode
-// otherwise).
-bool RestrictToOwner(FileHandle file);
 
 // Test and benchmark seam: replaces the raw read and write calls under ReadFull and WriteAll
-// (the retry logic above them stays in force). Each returns the bytes moved or -1 for an error.
-// nullptr restores the real calls.
+// (the retry logic above them stays in force), and, when `close` is set, the close of an output.
+// Each returns the bytes moved (or 0 for a close) or -1 for an error. nullptr restores the real
+// calls.
 struct FileIoOverride {
   int64_t (*read)(void* context, FileHandle file, void* data, size_t size);
   int64_t (*write)(void* context, FileHandle file, const void* data, size_t size);
   void* context;
+  int (*close)(void* context, FileHandle file) = nullptr;
 };
 void SetFileIoOverride(const FileIoOverride* io);
 

@@ -12,8 +12,21 @@ namespace {
 constexpr uint64_t kProgressDivisor = 1616;  // 16 bytes a block x 101: at most 100 steps
 constexpr uint64_t kMinSealedFile = kV1HeaderSize + 1;
 
+// Closes the files; a replacement is deleted, a new output is kept or deleted as asked.
+void ReleaseJobFiles(CipherJob& job, bool deleteNewOutput) {
+  CloseFile(job.input);
+  const bool wasOpen = job.output != kNoFile;
+  CloseFile(job.output);
+  if (job.partPath[0] != '\0') {
+    DeleteFile(job.partPath);
+    job.partPath[0] = '\0';
+  } else if (wasOpen && deleteNewOutput) {
+    DeleteFile(job.outputPath);
+  }
+}
+
 bool Fail(CipherJob& job, JobStatus status) {
-  CloseJobFiles(job);
+  ReleaseJobFiles(job, false);
   job.status = status;
   return false;
 }
@@ -64,6 +77,7 @@ void ResetJobRunState(CipherJob& job) {
 bool PrepareJobFiles(CipherJob& job) {
   job.input = kNoFile;
   job.output = kNoFile;
+  job.partPath[0] = '\0';
   if (job.kind == JobKind::Prng) {
     job.totalSize = kPrngBaseSize << std::min<uint8_t>(job.prngSizeIndex, 8);
   } else {
@@ -77,7 +91,7 @@ bool PrepareJobFiles(CipherJob& job) {
   }
 
   switch (CreateOutputFile(job.outputPath, job.disposition, job.kind == JobKind::Sealed, job.input,
-                           job.output)) {
+                           job.output, job.partPath, sizeof job.partPath)) {
     case CreateResult::Created:
       break;
     case CreateResult::SameAsInput:
@@ -89,11 +103,10 @@ bool PrepareJobFiles(CipherJob& job) {
   // Free-space test: reserve the whole size (the input's, not the output's final length), then
   // set the length back to 0.
   if (!ReserveFileSpace(job.output, job.totalSize) || !TruncateFile(job.output, 0)) {
-    CloseFile(job.output);
-    DeleteFile(job.outputPath);
+    ReleaseJobFiles(job, true);
     return Fail(job, JobStatus::NoSpace);
   }
-  SettleTruncatedFile(job.outputPath);
+  SettleTruncatedFile(job.partPath[0] != '\0' ? job.partPath : job.outputPath);
 
   job.blocksPerPercent = job.totalSize / kProgressDivisor + 1;
   ResetJobRunState(job);
@@ -185,8 +198,28 @@ void FlushChunk(CipherJob& job) {
 }
 
 void CloseJobFiles(CipherJob& job) {
+  const bool succeeded = job.stopFlag.load(std::memory_order_relaxed) == kRunning &&
+                         job.status <= JobStatus::PrngComplete;
+  if (succeeded) {
+    CommitJobOutput(job);
+  } else {
+    ReleaseJobFiles(job, false);
+  }
+}
+
+bool CommitJobOutput(CipherJob& job) {
   CloseFile(job.input);
-  CloseFile(job.output);
+  if (job.output == kNoFile) return true;
+  const bool replacing = job.partPath[0] != '\0';
+  const bool kept = replacing ? CommitReplacement(job.output, job.partPath, job.outputPath)
+                              : CloseOutputFile(job.output);
+  job.partPath[0] = '\0';
+  if (!kept) RecordIoFailure(job, kWriteFailed);
+  return kept;
+}
+
+void DeleteJobOutput(CipherJob& job) {
+  ReleaseJobFiles(job, true);
 }
 
 void FormatPercent(uint8_t percent, char digits[3]) {

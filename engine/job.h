@@ -76,6 +76,9 @@ struct CipherJob {
   // Files (PrepareJobFiles).
   FileHandle input = kNoFile;
   FileHandle output = kNoFile;
+  // The temporary file the output is written to when it replaces an existing file; empty when
+  // the output is a new file written in place.
+  char partPath[kPathCapacity + kPartNameExtra] = {};
   uint64_t totalSize = 0;  // input size, or the PRNG size; a sealed decryption drops its header
   uint64_t blocksPerPercent = 0;  // BlocksPerPercent = total size / 1616 + 1
 
@@ -103,9 +106,9 @@ extern uint8_t gChunkBuffer[kChunkSize];
 void ResetJobRunState(CipherJob& job);
 
 // Opens the input (unless PRNG), applies the size rules, refuses an output that is the input,
-// creates the output, tests the free space, truncates, computes BlocksPerPercent and resets the
-// run state. On failure: false, job.status set, everything opened closed again, and an output
-// created for the space test deleted.
+// creates the output (a temporary file beside an existing one it is to replace), tests the free
+// space, truncates, computes BlocksPerPercent and resets the run state. On failure: false,
+// job.status set, everything opened closed again, and a file created for the space test deleted.
 bool PrepareJobFiles(CipherJob& job);
 
 // Block count just before the run: a sealed decryption first takes its header off the total
@@ -113,8 +116,18 @@ bool PrepareJobFiles(CipherJob& job);
 // takes the tag's block off.
 void CountBlocks(CipherJob& job);
 
-// Closes whichever files are still open.
+// The end of a job's files. An existing output is replaced only by a job that succeeded.
+//
+// CloseJobFiles closes whichever files are still open and settles the output by the outcome:
+// after a success (StopFlag still 0, status 0 to 2) as CommitJobOutput; otherwise a replacement
+// is deleted and the existing file stays, while a new output stays as far as it was written.
 void CloseJobFiles(CipherJob& job);
+// Keeps what the job wrote: a replacement is flushed to disk and renamed over the output's name.
+// A failing close, flush or rename is a write failure (RecordIoFailure: 21); the existing file
+// then stays.
+bool CommitJobOutput(CipherJob& job);
+// Deletes what the job wrote: the replacement (the existing file stays) or the new output.
+void DeleteJobOutput(CipherJob& job);
 
 // Records a read (kReadFailed) or write (kWriteFailed) failure: the status (15 or 21) and IoError
 // of the first failure, and StopFlag. From then on nothing more is written.

@@ -1,6 +1,7 @@
 // Key and IV texts and key files.
 #include "keys/keytext.h"
 
+#include <limits.h>
 #include <string.h>
 
 #include "engine/file.h"
@@ -85,14 +86,18 @@ KeyFileResult LoadKeyFile(const char* path, uint8_t* destination, size_t n) {
 }
 
 KeyFileResult SaveKeyFile(const char* path, const uint8_t* bytes, size_t n) {
-  engine::FileHandle file = engine::kNoFile;
-  if (engine::CreateOutputFile(path, engine::Disposition::CreateAlways, false, engine::kNoFile,
-                               file) != engine::CreateResult::Created)
+  // Written aside and renamed into place: a key file that was there stays whole until the new
+  // one is complete, and the result is private whatever the old file's mode was.
+  char part[PATH_MAX + engine::kPartNameExtra];
+  engine::FileHandle file = engine::CreatePartFile(path, part, sizeof part);
+  if (file == engine::kNoFile) return KeyFileResult::WriteError;
+  if (!engine::WriteAll(file, bytes, n)) {
+    engine::CloseFile(file);
+    engine::DeleteFile(part);
     return KeyFileResult::WriteError;
-  // A key file stays private even when it replaces a file others could read.
-  const bool written = engine::RestrictToOwner(file) && engine::WriteAll(file, bytes, n);
-  engine::CloseFile(file);
-  return written ? KeyFileResult::Ok : KeyFileResult::WriteError;
+  }
+  return engine::CommitReplacement(file, part, path) ? KeyFileResult::Ok
+                                                     : KeyFileResult::WriteError;
 }
 
 }  // namespace keys

@@ -22,7 +22,8 @@ enum class KeyFileResult : uint8_t { Ok, OpenError, TooShort, WriteError };
 // TooShort). On any error no byte of `destination` changes.
 KeyFileResult LoadKeyFile(const char* path, uint8_t* destination, size_t n);
 
-// Creates or replaces the file (mode 0600) and writes the `n` bytes.
+// Writes the `n` bytes to a new private (0600) file that then takes the name; whatever was there
+// (a file, or a link, which is not followed) stays as it was when the save fails.
 KeyFileResult SaveKeyFile(const char* path, const uint8_t* bytes, size_t n);
 
 }  // namespace keys

@@ -220,9 +220,8 @@ void JobControl::StartJob() {
   engine::ResetJobRunState(job_);
   if (worker_.Start(host_.window, job_, RunJobThread)) return;
 
-  // No thread: the output was created or emptied for this job alone.
-  engine::CloseJobFiles(job_);
-  engine::DeleteFile(job_.outputPath);
+  // No thread: what the job created goes; an output it was to replace stays.
+  engine::DeleteJobOutput(job_);
   engine::WipeJobSecrets(job_);
   idle_ = true;
   host_.stateChanged();
@@ -256,15 +255,21 @@ bool JobControl::AskToDelete(const QString& text, bool errorIcon) {
       host_.window, {text, QString::fromLatin1(kCaption),
                      errorIcon ? panel::PromptIcon::Error : panel::PromptIcon::None,
                      panel::PromptButtons::YesNo, panel::PromptAnswer::Yes});
-  if (answer != panel::PromptAnswer::Yes) return false;
-  engine::DeleteFile(job_.outputPath);
+  if (answer != panel::PromptAnswer::Yes) {
+    engine::CommitJobOutput(job_);  // the partial output takes the name, as the user chose
+    return false;
+  }
+  engine::DeleteJobOutput(job_);  // an output it was to replace stays
   return true;
 }
 
 void JobControl::FinishJob() {
   if (idle_) return;
   worker_.Join();
-  engine::CloseJobFiles(job_);
+  // A finished run takes the output's name before its box, so that a failing close or rename
+  // shows as the write failure it is.
+  if (job_.stopFlag.load(std::memory_order_relaxed) == engine::kRunning)
+    engine::CommitJobOutput(job_);
   const uint8_t stop = job_.stopFlag.load(std::memory_order_relaxed);
   QString message;
   if (stop == engine::kStopRequested) {
@@ -303,6 +308,7 @@ void JobControl::FinishJob() {
       message = QStringLiteral("Error - Authentication Failure");
     }
   }
+  engine::CloseJobFiles(job_);  // after a failure: an output it was to replace stays
   engine::WipeJobSecrets(job_);
   idle_ = true;
   host_.stateChanged();

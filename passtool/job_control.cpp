@@ -107,9 +107,8 @@ void PassphraseJob::Start(engine::Direction direction, const QByteArray& inputPa
       direction == engine::Direction::Decrypt ? keys::DecryptV1File : keys::EncryptV1File;
   if (worker_.Start(&window_, job_, body)) return;
 
-  // No thread: the output was created or emptied for this job alone.
-  engine::CloseJobFiles(job_);
-  engine::DeleteFile(job_.outputPath);
+  // No thread: what the job created goes; an output it was to replace stays.
+  engine::DeleteJobOutput(job_);
   WipeSecrets();
   window_.WipeEntries();
   running_ = false;
@@ -128,14 +127,17 @@ void PassphraseJob::OnProgress() {
 void PassphraseJob::Finish() {
   if (!running_) return;
   worker_.Join();
-  engine::CloseJobFiles(job_);
+  // A finished run takes the output's name before its box, so that a failing close or rename
+  // shows as the write failure it is.
+  if (job_.stopFlag.load(std::memory_order_relaxed) == engine::kRunning)
+    engine::CommitJobOutput(job_);
   // The run is over: nothing needs the key or the passphrase any more.
   WipeSecrets();
   window_.WipeEntries();
 
   const uint8_t stop = job_.stopFlag.load(std::memory_order_relaxed);
   const QString caption = QString::fromLatin1(kCaption);
-  PromptAnswer answer = PromptAnswer::No;
+  PromptAnswer answer = PromptAnswer::Ok;  // Yes or No once the deletion has been offered
   QString result;
   if (stop == engine::kStopRequested) {
     result = QStringLiteral("Aborted");
@@ -143,7 +145,7 @@ void PassphraseJob::Finish() {
       answer =
           prompts_.Message(&window_, {QString::fromLatin1(kAbortedText), caption, PromptIcon::None,
                                       PromptButtons::YesNo, PromptAnswer::Yes});
-    } else {  // the partial output stays
+    } else {  // a new output keeps its partial bytes; an output it was to replace stays
       const engine::JobStatus failure = job_.ioError == engine::kReadFailed
                                             ? engine::JobStatus::InputUnreadable
                                             : engine::JobStatus::OutputUnwritable;
@@ -166,7 +168,12 @@ void PassphraseJob::Finish() {
       result = QStringLiteral("Complete");
     }
   }
-  if (answer == PromptAnswer::Yes) engine::DeleteFile(job_.outputPath);
+  if (answer == PromptAnswer::Yes) {
+    engine::DeleteJobOutput(job_);  // an output it was to replace stays
+  } else if (answer == PromptAnswer::No) {
+    engine::CommitJobOutput(job_);  // the partial output takes the name, as the user chose
+  }
+  engine::CloseJobFiles(job_);  // after a failure: an output it was to replace stays
 
   running_ = false;
   window_.SetJobRunning(false);

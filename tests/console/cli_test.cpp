@@ -831,6 +831,91 @@ TEST_F(Cli, OverwriteCountsOnlyRightAfterTheOutputPath) {
   }
 }
 
+// Overwrite writes a private file beside the existing one and puts it in its place only when the
+// job succeeds; a link there is replaced, never followed, and another user's file is refused.
+TEST_F(Cli, AnExistingOutputIsReplacedOnlyByAJobThatSucceeded) {
+  const Bytes old = RandomBytes(300, 5);
+  auto existing = [&](const std::string& name) {
+    Write(name, old);
+    ASSERT_EQ(chmod(Path(name).c_str(), 0644), 0);
+  };
+  Write("sealed", SealWithOpenSsl("pw", plain_));
+  Write("gcm", testing_support::OracleEncrypt(CipherMode::Gcm, Prefix(key40_, 32), iv16_, plain_));
+  const Args ctr = {"Moltra", "E", "128", "CTR", "iv16", "key40", "in", "out", "Overwrite"};
+  const struct {
+    Args args;
+    long fileSizeLimit;
+    int code;
+    std::string line;
+  } kFailures[] = {
+      {ctr, 512, 22, kNoSpace},
+      {{"Praxel", "D", "sealed", "out", "Overwrite", "*typo*"}, -1, 3, kSealedFailure},
+      {{"Moltra", "D", "256", "GCM", "iv16", Hex(Bytes(32, 0)), "gcm", "out", "Overwrite"},
+       -1,
+       3,
+       kGcmTagFailure},
+      // The space test passes, the header takes the body past the limit: a write fails mid-job.
+      {{"Praxel", "E", "in", "out", "Overwrite", "*pw*"}, 1000, 21, kCannotSave},
+  };
+  for (const auto& c : kFailures) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    existing("out");
+    const Outcome outcome = Run(c.args, Stdout::Pipe, c.fileSizeLimit);
+    EXPECT_EQ(outcome.out, Line(c.line));
+    EXPECT_EQ(outcome.code, c.code);
+    EXPECT_TRUE(Exists("out") && Read("out") == old);
+    EXPECT_EQ(testing_support::PartFileCount(dir_.path()), 0);
+  }
+
+  // Killed outright while it works: at most the temporary file stays behind.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir_.path().c_str()) == 0)
+      execl(AESTARNEX_PATH, AESTARNEX_PATH, "Praxel", "E", "in", "out", "Overwrite", "*pw*",
+            nullptr);
+    _exit(127);
+  }
+  while (testing_support::PartFileCount(dir_.path()) == 0 && waitpid(pid, nullptr, WNOHANG) == 0)
+    usleep(100);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  EXPECT_TRUE(Exists("out") && Read("out") == old);
+  EXPECT_LE(testing_support::PartFileCount(dir_.path()), 1);
+
+  // Success: the new output takes the name, private; a link there is replaced, not followed.
+  existing("victim");
+  ASSERT_EQ(symlink("victim", Path("link").c_str()), 0);
+  const Bytes expected =
+      testing_support::OracleEncrypt(CipherMode::Ctr, Prefix(key40_, 16), iv16_, plain_);
+  for (const char* name : {"out", "link"}) {
+    Args args = ctr;
+    args[7] = name;
+    EXPECT_EQ(Run(args).code, 0);
+    struct stat info;
+    ASSERT_EQ(lstat(Path(name).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode) && (info.st_mode & 0777) == 0600) << name;
+    EXPECT_TRUE(Read(name) == expected) << name;
+  }
+  EXPECT_TRUE(Read("victim") == old);
+
+  // In a shared folder, another user's file or link is never written into.
+  if (geteuid() != 0) GTEST_SKIP() << "giving files to another user needs root";
+  ASSERT_EQ(mkdir(Path("shared").c_str(), 01777), 0);
+  ASSERT_EQ(chmod(Path("shared").c_str(), 01777), 0);
+  existing("shared/out");
+  ASSERT_EQ(symlink("../victim", Path("shared/link").c_str()), 0);
+  for (const char* name : {"shared/out", "shared/link"}) {
+    ASSERT_EQ(lchown(Path(name).c_str(), 54321, 54321), 0);
+    Args args = ctr;
+    args[7] = name;
+    const Outcome outcome = Run(args);
+    EXPECT_EQ(outcome.out, Line(kCannotSave)) << name;
+    EXPECT_EQ(outcome.code, 21);
+  }
+  EXPECT_TRUE(Read("shared/out") == old);
+  EXPECT_TRUE(Read("victim") == old);
+}
+
 TEST_F(Cli, Prng64MBIsExactAndShowsNoProgressEvenOnATerminal) {
   const Outcome outcome = Run({"PRNG", "64mb", "random"}, Stdout::Terminal);
   EXPECT_EQ(outcome.out, Line("PRNG Complete "));

@@ -234,8 +234,11 @@ TEST_P(PrepareTest, RefusesInOrderAndLeavesTheDiskAlone) {
   if (!c.expected) {
     ASSERT_TRUE(engine::PrepareJobFiles(job)) << "status " << static_cast<int>(job.status);
     EXPECT_EQ(lseek(job.input, 0, SEEK_CUR), 0) << "the input must be read from its start";
-    EXPECT_EQ(FileSize(output), 0u) << "the output is empty after the space test";
-    engine::CloseJobFiles(job);
+    // An existing output stays until the job has succeeded: the job writes a file beside it.
+    const std::string written = c.out == kExisting ? job.partPath : output;
+    EXPECT_EQ(FileSize(written), 0u) << "the output is empty after the space test";
+    EXPECT_TRUE(c.out != kExisting || ReadFileBytes(output) == existing) << "the output changed";
+    engine::DeleteJobOutput(job);
   } else {
     EXPECT_FALSE(engine::PrepareJobFiles(job));
     EXPECT_EQ(job.status, *c.expected);
@@ -243,26 +246,34 @@ TEST_P(PrepareTest, RefusesInOrderAndLeavesTheDiskAlone) {
     EXPECT_TRUE(c.out != kExisting || ReadFileBytes(output) == existing) << "the output changed";
     EXPECT_TRUE(c.out != kNoFolder || !FileExists(dir_.File("missing")));
   }
+  EXPECT_EQ(testing_support::PartFileCount(dir_.path()), 0);
   EXPECT_TRUE(c.in < kFile || FileSize(input) == c.size) << "the input was touched";
 }
 
 INSTANTIATE_TEST_SUITE_P(Job, PrepareTest, ::testing::ValuesIn(kPrepareCases),
                          CaseName<PrepareCase>);
 
-// 22: the space test on a small file system deletes the output, even one that existed.
-TEST_F(JobTest, NoSpaceDeletesTheOutput) {
+// 22: the space test on a small file system deletes the output it created; one that existed
+// stays as it was.
+TEST_F(JobTest, NoSpaceDeletesOnlyWhatTheJobCreated) {
   const std::string small = dir_.File("small");
   ASSERT_EQ(mkdir(small.c_str(), 0700), 0);
   if (geteuid() != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0)
     GTEST_SKIP() << "mounting a 1 MiB tmpfs needs root";
   MakeInput(in_, 2 * kMiB);
+  const Bytes old = RandomBytes(1000, 3);
   for (Disposition disposition : {CreateNew, CreateAlways}) {
     const std::string output = small + "/out";
-    if (disposition == CreateAlways) WriteFileBytes(output, RandomBytes(1000, 3));
+    if (disposition == CreateAlways) WriteFileBytes(output, old);
     FileJobSpec request = JobFor(Console, Cbc, Encrypt, in_, output);
     request.disposition = disposition;
     EXPECT_EQ(RunFileJob(request).status, NoSpace);
-    EXPECT_FALSE(FileExists(output)) << "the output must be deleted";
+    if (disposition == CreateAlways) {
+      EXPECT_TRUE(ReadFileBytes(output) == old) << "an existing output must stay";
+    } else {
+      EXPECT_FALSE(FileExists(output)) << "the output must be deleted";
+    }
+    EXPECT_EQ(testing_support::PartFileCount(small), 0);
   }
   umount(small.c_str());
 }
@@ -345,6 +356,7 @@ TEST_F(JobTest, WrongGcmTagKeepsThePlaintextAndSaysSo) {
   EXPECT_TRUE(ReadFileBytes(dir_.File("window")) == plain);
 
   WriteFileBytes(in_, RandomBytes(17, 17));
+  unlink(out_.c_str());
   EXPECT_EQ(RunFileJob(JobFor(Console, Gcm, Decrypt, in_, out_)).status, WrongTag);
   EXPECT_EQ(FileSize(out_), 1u);
 }
@@ -354,7 +366,7 @@ TEST_F(JobTest, WrongGcmTagKeepsThePlaintextAndSaysSo) {
 // (no GCM tag); the window raises StopFlag and IoError, and a GCM encryption still writes its tag.
 // Retried short transfers and interruptions must not show at all.
 
-enum Side : uint8_t { kRead, kWrite };
+enum Side : uint8_t { kRead, kWrite, kClose };  // kClose: the output's close reports EIO
 
 struct IoFaultCase {
   const char* name;
@@ -396,6 +408,8 @@ const IoFaultCase kIoFaultCases[] = {
     {"WindowGcmReadFails",     Window,  Gcm, Encrypt, kN,      kRead,  Fail,       kC1,     kG1,     kTag},
     {"WindowGcmLastWrite",     Window,  Gcm, Encrypt, kN,      kWrite, Fail,       kG2,     kG2,     kTag},
     {"WindowGcmDecryptReads",  Window,  Gcm, Decrypt, kN,      kRead,  Fail,       kG1,     kC1,     kNoTag},
+    {"ConsoleCloseFails",      Console, Ctr, Encrypt, kN,      kClose, Fail,       0,       kN,      kNoTag},
+    {"WindowCloseFails",       Window,  Ctr, Encrypt, kN,      kClose, Fail,       0,       kN,      kNoTag},
 };
 // clang-format on
 
@@ -405,10 +419,11 @@ TEST_P(IoFaultTest, FailureEndsTheJobAsItsHostWants) {
   const IoFaultCase& c = GetParam();
   const Bytes reference = PrepareInput(c.host, c.mode, c.direction, c.size);
   FaultPlan plan;
+  plan.closeFails = c.side == kClose;
   if (c.side == kRead) {
     plan.readFault = c.fault;
     plan.readAt = c.at;
-  } else {
+  } else if (c.side == kWrite) {
     plan.writeFault = c.fault;
     plan.writeAt = c.at == kTagAt ? 0 : c.at;
     plan.writeOccurrence = c.at == kTagAt ? 2 : 1;
@@ -517,6 +532,7 @@ TEST_F(JobTest, AbortStopsBeforeTheNextBlock) {
     SCOPED_TRACE(::testing::Message() << "case " << &c - kCases);
     const Bytes reference = PrepareInput(Window, c.mode, c.direction, c.size);
     const uint64_t inputSize = FileSize(in_);
+    unlink(out_.c_str());  // an aborted job leaves an existing output as it was
     engine::CipherJob job;
     FillJob(job, JobFor(Window, c.mode, c.direction, in_, out_));
     StopAt stop{&job, c.stopAt, 0};

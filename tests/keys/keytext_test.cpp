@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "keys/key_messages.h"
+#include "tests/support/fault_injection.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -133,7 +134,7 @@ TEST_F(KeyFileTest, LoadTakesTheFirstNBytesOfAFileLongEnough) {
 }
 
 // Every save leaves the file private to its owner, also one that replaces a readable file, and
-// each later save replaces a longer file.
+// each later save replaces a longer file. A save that fails leaves the file that was there whole.
 TEST_F(KeyFileTest, SaveWritesExactlyNBytesPrivately) {
   const std::string path = dir_.File("key");
   testing_support::WriteFileBytes(path, Bytes(40, 1));
@@ -146,6 +147,15 @@ TEST_F(KeyFileTest, SaveWritesExactlyNBytesPrivately) {
   struct stat info;
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
+  const Bytes saved = testing_support::ReadFileBytes(path);
+  for (const testing_support::FaultPlan& plan :
+       {testing_support::FaultPlan{.writeFault = testing_support::Fault::Fail},
+        testing_support::FaultPlan{.closeFails = true}}) {
+    testing_support::ScopedFileIo io(plan);
+    EXPECT_EQ(keys::SaveKeyFile(path.c_str(), Pattern(16).data(), 16), KeyFileResult::WriteError);
+    EXPECT_EQ(testing_support::ReadFileBytes(path), saved);
+  }
+  EXPECT_EQ(testing_support::PartFileCount(dir_.path()), 0);
   const std::string missingFolder = dir_.File("no/such/key");
   EXPECT_EQ(keys::SaveKeyFile(missingFolder.c_str(), Pattern(16).data(), 16),
             KeyFileResult::WriteError);

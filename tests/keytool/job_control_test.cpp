@@ -154,6 +154,8 @@ TEST_F(JobControlTest, EveryModeMatchesTheConsoleAndDecryptsBackThroughTheWindow
   EXPECT_EQ(Bytes(window_->Jobs().Job().key, window_->Jobs().Job().key + 32), Bytes(32, 0));
 }
 
+// Yes deletes what the job wrote, so an output that existed stays; No keeps the job's output, in
+// place of one that existed.
 TEST_F(JobControlTest, ChangedGcmFileOffersDeletionYesDeletesNoKeeps) {
   WriteFileBytes(File("plain"), testing_support::RandomBytes(1000, 3));
   CycleTo(kMode, "GCM");
@@ -164,19 +166,32 @@ TEST_F(JobControlTest, ChangedGcmFileOffersDeletionYesDeletesNoKeeps) {
   sealed[500] ^= 1;
   WriteFileBytes(File("changed"), sealed);
   CycleTo(kDirection, "Decrypt");
+  const Bytes old = testing_support::RandomBytes(300, 9);
   for (PromptAnswer answer : {PromptAnswer::No, PromptAnswer::Yes}) {
-    ChooseInput(File("changed"));
-    ChooseOutput(File("opened"));
-    prompts_.QueueAnswer(answer);
-    BeforeJobEnd lateAbort(*window_, [&] { Click(kStart); });  // the wrong tag stands
-    RunJob();
-    ExpectBox(LastBox(),
-              "GCM Authentication Failure\r\nIncorrect IV / Key or damaged file\r\n\r\n"
-              "Would you like the output file deleted?",
-              PromptIcon::Error, PromptButtons::YesNo);
-    EXPECT_EQ(prompts_.Records().back().ownerCaption, "Complete");
-    EXPECT_EQ(Status(), "Decrypting | Error - Authentication Failure");
-    EXPECT_EQ(FileExists(File("opened")), answer == PromptAnswer::No);
+    for (bool existed : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << (answer == PromptAnswer::Yes) << existed);
+      unlink(File("opened").c_str());
+      if (existed) WriteFileBytes(File("opened"), old);
+      ChooseInput(File("changed"));
+      ChooseOutput(File("opened"));
+      prompts_.QueueAnswer(answer);
+      BeforeJobEnd lateAbort(*window_, [&] { Click(kStart); });  // the wrong tag stands
+      RunJob();
+      ExpectBox(LastBox(),
+                "GCM Authentication Failure\r\nIncorrect IV / Key or damaged file\r\n\r\n"
+                "Would you like the output file deleted?",
+                PromptIcon::Error, PromptButtons::YesNo);
+      EXPECT_EQ(prompts_.Records().back().ownerCaption, "Complete");
+      EXPECT_EQ(Status(), "Decrypting | Error - Authentication Failure");
+      if (answer == PromptAnswer::No) {
+        EXPECT_EQ(FileSize(File("opened")), 1000u);
+      } else if (existed) {
+        EXPECT_EQ(ReadFileBytes(File("opened")), old);
+      } else {
+        EXPECT_FALSE(FileExists(File("opened")));
+      }
+      EXPECT_EQ(testing_support::PartFileCount(dir_.path()), 0);
+    }
   }
 }
 
@@ -187,6 +202,7 @@ TEST_F(JobControlTest, AbortMidJobOffersDeletionAndTheWindowIgnoresCommandsMeanw
     testing_support::FaultPlan plan;
     plan.writeFault = testing_support::Fault::Hold;
     testing_support::ScopedFileIo io(plan);
+    unlink(File("partial").c_str());
     ChooseInput(File("plain"));
     ChooseOutput(File("partial"));
     const size_t before = Prompted();

@@ -2,8 +2,9 @@
 // interruptions and short transfers injected under the file layer at random chunks, damaged
 // inputs, and random aborts of windowed jobs. After each job the outcome (the console's status,
 // the window's StopFlag and IoError) is the one the job's rules give, the output holds exactly
-// the bytes an independent implementation (OpenSSL) says it must, and no descriptor or heap
-// memory is left behind.
+// the bytes an independent implementation (OpenSSL) says it must (an output that existed before
+// changes only by a job that succeeded), and no descriptor, temporary file or heap memory is left
+// behind.
 //
 // AESSUITE_SOAK_JOBS and AESSUITE_SOAK_SEED change the count and the seed; a failure names both.
 #include <gtest/gtest.h>
@@ -299,6 +300,10 @@ void SoakTest::Check(const Job& job, const Outcome& outcome,
     const uint64_t steps = std::min<uint64_t>(outcome.blocks / (job.input.size() / 1616 + 1), 100);
     EXPECT_EQ(static_cast<uint64_t>(result.progressReports), window ? steps : 0);
   }
+  if (job.existing && result.stopFlag != engine::kRunning) {
+    EXPECT_TRUE(left == *job.existing) << "a job that did not succeed changed the file it replaces";
+    return;
+  }
   if (!keptData) {
     // The run reached its end: every byte, the tag included (tag write failure aside).
     Bytes expected = outcome.full;
@@ -368,6 +373,7 @@ TEST_F(SoakTest, RandomJobsWithFaultsAndAbortsEndAsTheRulesSay) {
     }
     EXPECT_EQ(mallinfo2().uordblks, heap) << "the job left heap memory behind";
     EXPECT_EQ(testing_support::OpenDescriptorCount(), descriptors) << "a descriptor was left open";
+    EXPECT_EQ(testing_support::PartFileCount(dir_.path()), 0) << "a temporary file was left";
     Check(job, outcome, result, log);
     ++tally_.jobs;
 

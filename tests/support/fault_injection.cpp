@@ -28,6 +28,7 @@ int64_t FailWith(int error) {
 ScopedFileIo::ScopedFileIo(const FaultPlan& plan) : plan_(plan) {
   io_.read = &ScopedFileIo::Read;
   io_.write = &ScopedFileIo::Write;
+  io_.close = &ScopedFileIo::Close;
   io_.context = this;
   engine::SetFileIoOverride(&io_);
 }
@@ -109,6 +110,14 @@ int64_t ScopedFileIo::Write(void* context, engine::FileHandle file, const void* 
     }
   }
   return write(file, data, size);
+}
+
+int ScopedFileIo::Close(void* context, engine::FileHandle file) {
+  auto* self = static_cast<ScopedFileIo*>(context);
+  const int result = close(file);
+  if (!self->plan_.closeFails) return result;
+  ++self->log_.faultsFired;
+  return static_cast<int>(FailWith(EIO));
 }
 
 }  // namespace testing_support

@@ -1,6 +1,6 @@
 // Fault injection under the file layer: one raw read or write call, chosen by its file position,
-// fails, stalls, moves only part of its bytes or is interrupted; or the input is emulated and the
-// output discarded so that large jobs run without touching the disk.
+// fails, stalls, moves only part of its bytes or is interrupted, or the output's close fails; or
+// the input is emulated and the output discarded so that large jobs run without touching the disk.
 #pragma once
 
 #include <stdint.h>
@@ -31,6 +31,7 @@ struct FaultPlan {
   // without filling the buffer; writes report success and write nothing.
   bool emulateInput = false;
   bool discardOutput = false;
+  bool closeFails = false;  // the output's close reports EIO (after closing it)
 };
 
 struct FaultLog {
@@ -54,6 +55,7 @@ class ScopedFileIo {
  private:
   static int64_t Read(void* context, engine::FileHandle file, void* data, size_t size);
   static int64_t Write(void* context, engine::FileHandle file, const void* data, size_t size);
+  static int Close(void* context, engine::FileHandle file);
 
   FaultPlan plan_;
   FaultLog log_;

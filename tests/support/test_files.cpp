@@ -91,4 +91,11 @@ int OpenDescriptorCount() {
   return count - 3;  // ".", ".." and the directory's own descriptor
 }
 
+int PartFileCount(const std::string& folder) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    count += entry.path().filename().string().find(".part-") != std::string::npos;
+  return count;
+}
+
 }  // namespace testing_support

@@ -38,4 +38,7 @@ std::string BytesToHex(const Bytes& bytes);
 // Open file descriptors of this process, to check that nothing leaks.
 int OpenDescriptorCount();
 
+// Temporary files a replacing job left in `folder` (names holding ".part-").
+int PartFileCount(const std::string& folder);
+
 }  // namespace testing_support
