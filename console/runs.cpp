@@ -67,9 +67,7 @@ const char* RunKeyIv(engine::CipherJob& job) {
 }
 
 const char* RunPassphrase(engine::CipherJob& job) {
-  job.kind = engine::JobKind::Sealed;
-  job.mode = engine::CipherMode::Gcm;
-  job.keySize = engine::KeySize::Bits256;
+  keys::SetUpSealedJob(job);
   WatchProgress(job);
   if (engine::PrepareJobFiles(job)) {
     if (job.direction == engine::Direction::Encrypt) {

@@ -10,7 +10,6 @@ alignas(16) uint8_t gChunkBuffer[kChunkSize];
 namespace {
 
 constexpr uint64_t kProgressDivisor = 1616;  // 16 bytes a block x 101: at most 100 steps
-constexpr uint64_t kMinSealedFile = kV1HeaderSize + 1;
 
 // Closes the files; a replacement is deleted, a new output is kept or deleted as asked.
 void ReleaseJobFiles(CipherJob& job, bool deleteNewOutput) {
@@ -37,11 +36,11 @@ bool SizeRulesPass(CipherJob& job) {
   const bool decrypt = job.direction == Direction::Decrypt;
   if (job.kind == JobKind::Sealed) {
     if (decrypt) {
-      if (size < kMinSealedFile) return Fail(job, JobStatus::TooSmallForHeader);
+      if (size <= job.header->size) return Fail(job, JobStatus::TooSmallForHeader);
       uint8_t version = 0;
       if (ReadFull(job.input, &version, 1) != 1 || !SeekFile(job.input, 0))
         return Fail(job, JobStatus::InputUnreadable);
-      if (version != 1) return Fail(job, JobStatus::NotV1Header);
+      if (version != job.header->version) return Fail(job, JobStatus::NotV1Header);
     } else if (size == 0) {
       return Fail(job, JobStatus::InputEmpty);
     }
@@ -67,7 +66,7 @@ void ResetJobRunState(CipherJob& job) {
   job.progressStep = 0;
   job.progressCounter = 0;
   job.percent.store(0, std::memory_order_relaxed);
-  job.lastBlock = 0;
+  job.lastBlock = false;
   job.chunkOffset = 0;
   job.chunkByteCount = 0;
   job.stopFlag.store(kRunning, std::memory_order_relaxed);
@@ -116,7 +115,7 @@ bool PrepareJobFiles(CipherJob& job) {
 void CountBlocks(CipherJob& job) {
   const bool decrypt = job.direction == Direction::Decrypt;
   const bool keyIv = job.kind == JobKind::KeyIv;
-  if (job.kind == JobKind::Sealed && decrypt) job.totalSize -= kV1HeaderSize;
+  if (job.kind == JobKind::Sealed && decrypt) job.totalSize -= job.header->size;
   uint64_t blocks = job.totalSize / 16;
   job.tail = static_cast<uint32_t>(job.totalSize % 16);
   job.inputRemaining = job.totalSize;
@@ -132,13 +131,13 @@ void CountBlocks(CipherJob& job) {
     job.inputRemaining -= 16;
   }
   job.blocksRemaining = blocks;
-  job.lastBlock = blocks == 0 ? 1 : 0;
+  job.lastBlock = blocks == 0;
   job.chunkByteCount = job.kind == JobKind::Prng ? kChunkSize : 0;
   const bool reports = job.host == JobHost::Window || job.totalSize > kConsoleProgressThreshold;
   job.progressStep = reports ? job.blocksPerPercent : 0;
 }
 
-void RecordIoFailure(CipherJob& job, uint8_t failure) {
+void RecordIoFailure(CipherJob& job, IoError failure) {
   if (job.ioError == kNoIoError) {
     job.ioError = failure;
     job.status = failure == kReadFailed ? JobStatus::InputUnreadable : JobStatus::OutputUnwritable;
@@ -163,7 +162,7 @@ void RefillChunk(CipherJob& job) {
 }
 
 Block FinishInput(CipherJob& job, Block block) {
-  job.lastBlock = 1;
+  job.lastBlock = true;
   if (job.kind == JobKind::KeyIv && job.direction == Direction::Encrypt && IsPaddedMode(job.mode)) {
     // Padding: bytes tail..15 take the value p = 16 - tail (a whole block of 16s for tail 0).
     const uint8_t pad = static_cast<uint8_t>(16 - job.tail);

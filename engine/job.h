@@ -27,6 +27,15 @@ inline bool UsesInverseCipher(CipherMode mode, Direction direction) {
 // What the job produces: a key/IV file job, a passphrase-sealed file, or pseudo-random bytes.
 enum class JobKind : uint8_t { KeyIv, Sealed, Prng };
 
+// What the engine knows of a format that puts a header in front of a GCM body (the sealed file,
+// keys/sealed.h): the header's size and the first byte that names a version it can read.
+// Decryption refuses a file with no body after the header or with another version byte, and
+// runs the body alone.
+struct HeaderFormat {
+  uint32_t size;
+  uint8_t version;
+};
+
 // Who runs the job. The one place the programs differ inside a job:
 //  Console: a read or write failure ends the run at once (nothing more is written, no tag);
 //           progress is reported only for sizes above 64 MiB.
@@ -38,18 +47,18 @@ constexpr uint32_t kChunkSize = 262144;                   // 256 KiB
 constexpr uint64_t kPrngBaseSize = 67108864;              // 64 MiB, shifted left by the index
 constexpr uint64_t kConsoleProgressThreshold = 67108864;  // strictly above shows progress
 constexpr uint64_t kMaxGcmEncryptBytes = 68719476704;     // (2^32 - 2) blocks of 16 bytes
-constexpr uint32_t kV1HeaderSize = 45;
-constexpr uint32_t kPathCapacity = 260;  // 259 characters and the terminating zero
+constexpr uint32_t kPathCapacity = 260;                   // 259 characters and the terminating zero
 constexpr uint32_t kMaxPassphrase = 512;
 
-// StopFlag values.
-constexpr uint8_t kRunning = 0;
-constexpr uint8_t kStopRequested = 1;  // Abort, or an I/O failure
-constexpr uint8_t kWrongTag = 2;       // a decryption found a wrong authentication tag
-// IoError values.
-constexpr uint8_t kNoIoError = 0;
-constexpr uint8_t kReadFailed = 1;
-constexpr uint8_t kWriteFailed = 2;
+// StopFlag: one byte the window thread may read and (to abort) write while the run goes on.
+enum StopFlag : uint8_t {
+  kRunning = 0,
+  kStopRequested = 1,  // Abort, or an I/O failure
+  kWrongTag = 2,       // a decryption found a wrong authentication tag
+  kRunReturned = 3,    // windows only: the run ended without a stop, so a late Abort is too late
+};
+// IoError: the first transfer that failed.
+enum IoError : uint8_t { kNoIoError = 0, kReadFailed = 1, kWriteFailed = 2 };
 
 struct CipherJob;
 typedef void (*ProgressFunction)(const CipherJob& job, void* context);
@@ -59,6 +68,7 @@ struct CipherJob {
   // What to do (the front end fills these).
   JobHost host = JobHost::Console;
   JobKind kind = JobKind::KeyIv;
+  const HeaderFormat* header = nullptr;  // JobKind::Sealed only
   Direction direction = Direction::Encrypt;
   KeySize keySize = KeySize::Bits256;
   CipherMode mode = CipherMode::Ctr;
@@ -89,14 +99,14 @@ struct CipherJob {
   uint64_t progressStep = 0;        // blocks per percent step; 0 when this job reports no progress
   uint64_t progressCounter = 0;     // blocks written since the last percent step
   std::atomic<uint8_t> percent{0};  // 0 to 100, read by the window thread
-  uint8_t lastBlock = 0;            // the block just read is the last one
+  bool lastBlock = false;           // the block just read is the last one
   uint32_t chunkOffset = 0;         // next block's offset in ChunkBuffer
   uint32_t chunkByteCount = 0;      // bytes of the last read, changed by padding; next write's size
 
   // Outcome.
   JobStatus status = JobStatus::EncryptionComplete;  // the console's exit code
-  std::atomic<uint8_t> stopFlag{kRunning};           // StopFlag: written by Abort and the run
-  uint8_t ioError = kNoIoError;                      // IoError: written by the run only
+  std::atomic<StopFlag> stopFlag{kRunning};          // StopFlag: written by Abort and the run
+  IoError ioError = kNoIoError;                      // IoError: written by the run only
 };
 
 // The one 256 KiB buffer through which all file data passes.
@@ -131,7 +141,7 @@ void DeleteJobOutput(CipherJob& job);
 
 // Records a read (kReadFailed) or write (kWriteFailed) failure: the status (15 or 21) and IoError
 // of the first failure, and StopFlag. From then on nothing more is written.
-void RecordIoFailure(CipherJob& job, uint8_t failure);
+void RecordIoFailure(CipherJob& job, IoError failure);
 
 // Three ASCII digits with leading zeros, "000" to "100".
 void FormatPercent(uint8_t percent, char digits[3]);

@@ -28,8 +28,9 @@ bool JobWorker::Start(QObject* window, engine::CipherJob& job, JobBody body) {
   try {
     thread_ = std::thread([window, &job, body] {
       body(job);
-      uint8_t running = engine::kRunning;
-      job.stopFlag.compare_exchange_strong(running, kRunReturned, std::memory_order_relaxed);
+      engine::StopFlag running = engine::kRunning;
+      job.stopFlag.compare_exchange_strong(running, engine::kRunReturned,
+                                           std::memory_order_relaxed);
       QCoreApplication::postEvent(window, new QEvent(kJobFinishedMessage));
     });
   } catch (const std::system_error&) {  // std::thread throws when it cannot make one
@@ -39,7 +40,7 @@ bool JobWorker::Start(QObject* window, engine::CipherJob& job, JobBody body) {
 }
 
 void JobWorker::Abort() {
-  uint8_t running = engine::kRunning;
+  engine::StopFlag running = engine::kRunning;
   job_->stopFlag.compare_exchange_strong(running, engine::kStopRequested,
                                          std::memory_order_relaxed);
 }
@@ -47,7 +48,7 @@ void JobWorker::Abort() {
 void JobWorker::Join() {
   if (!thread_.joinable()) return;
   thread_.join();
-  uint8_t returned = kRunReturned;
+  engine::StopFlag returned = engine::kRunReturned;
   job_->stopFlag.compare_exchange_strong(returned, engine::kRunning, std::memory_order_relaxed);
 }
 

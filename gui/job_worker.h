@@ -19,10 +19,6 @@ constexpr QEvent::Type kJobProgressMessage = static_cast<QEvent::Type>(QEvent::U
 
 typedef void (*JobBody)(engine::CipherJob& job);
 
-// The StopFlag value the worker leaves when its body returns with the job still running, so that
-// a late Abort finds the run over; Join puts kRunning back.
-constexpr uint8_t kRunReturned = 3;
-
 // What both windows say when the system cannot give a job its thread.
 constexpr char kNoThreadText[] = "Error - The job could not be started";
 

@@ -212,7 +212,7 @@ void FinishMac(CompressFunction compress, const KeyedStates& keyed, Sha256Contex
   engine::WipeBytes(&outer, sizeof outer);
 }
 
-bool StopRequested(const std::atomic<uint8_t>* stopFlag) {
+bool StopRequested(const std::atomic<engine::StopFlag>* stopFlag) {
   return stopFlag != nullptr && stopFlag->load(std::memory_order_relaxed) == 1;
 }
 
@@ -237,7 +237,7 @@ void HmacSha256(const uint8_t* key, size_t keyLength, const uint8_t* message, si
 
 bool Pbkdf2HmacSha256Block(const uint8_t* passphrase, size_t length, const uint8_t* salt,
                            size_t saltLength, uint32_t iterations, uint32_t blockIndex,
-                           uint8_t (&block)[32], const std::atomic<uint8_t>* stopFlag) {
+                           uint8_t (&block)[32], const std::atomic<engine::StopFlag>* stopFlag) {
   if (iterations == 0 || blockIndex == 0) return false;
   const CompressFunction compress = Compression();
   KeyedStates keyed;
@@ -301,7 +301,8 @@ void SetKdfIterationsForFuzzing(uint32_t iterations) {
 #endif
 
 bool DerivePassphraseKey(const uint8_t* passphrase, size_t length, const uint8_t (&salt)[kSaltSize],
-                         uint8_t (&key)[kDerivedKeySize], const std::atomic<uint8_t>* stopFlag) {
+                         uint8_t (&key)[kDerivedKeySize],
+                         const std::atomic<engine::StopFlag>* stopFlag) {
 #ifdef AESSUITE_FUZZ_HOOKS
   const uint32_t iterations = gFuzzIterations;
 #else

@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "engine/job.h"
+
 namespace keys {
 
 constexpr uint32_t kKdfIterations = 524288;  // 2^19, fixed and not stored in the file
@@ -23,7 +25,8 @@ void HmacSha256(const uint8_t* key, size_t keyLength, const uint8_t* message, si
 // included; at 1 the derivation returns false at once and `key` holds an unfinished value. The
 // console passes nullptr and always runs every iteration.
 bool DerivePassphraseKey(const uint8_t* passphrase, size_t length, const uint8_t (&salt)[kSaltSize],
-                         uint8_t (&key)[kDerivedKeySize], const std::atomic<uint8_t>* stopFlag);
+                         uint8_t (&key)[kDerivedKeySize],
+                         const std::atomic<engine::StopFlag>* stopFlag);
 
 #ifdef AESSUITE_FUZZ_HOOKS
 // Fuzzing builds only: the iteration count DerivePassphraseKey uses from now on, so that a
@@ -37,7 +40,7 @@ void SetKdfIterationsForFuzzing(uint32_t iterations);
 // iteration count or block index of 0 (`block` is then untouched).
 bool Pbkdf2HmacSha256Block(const uint8_t* passphrase, size_t length, const uint8_t* salt,
                            size_t saltLength, uint32_t iterations, uint32_t blockIndex,
-                           uint8_t (&block)[32], const std::atomic<uint8_t>* stopFlag);
+                           uint8_t (&block)[32], const std::atomic<engine::StopFlag>* stopFlag);
 
 // The SHA-256 compression in force: the processor's SHA instructions when present, else
 // software. Chosen once; both give identical digests.

@@ -17,7 +17,8 @@ namespace {
 // salt and expanded (the derived bytes do not outlive the call), the nonce as the counter's IV.
 // The windowed tools can abort the derivation; the console cannot.
 engine::GcmState StartBody(engine::CipherJob& job, const V1Header& header) {
-  const std::atomic<uint8_t>* stop = job.host == engine::JobHost::Window ? &job.stopFlag : nullptr;
+  const std::atomic<engine::StopFlag>* stop =
+      job.host == engine::JobHost::Window ? &job.stopFlag : nullptr;
   uint8_t salt[kSaltSize];
   memcpy(salt, header.bytes + V1Header::kSaltOffset, kSaltSize);
   uint8_t key[kDerivedKeySize];

@@ -21,7 +21,18 @@ struct V1Header {
   uint8_t bytes[kSize];
 };
 
-// Both run a job prepared by PrepareJobFiles with JobKind::Sealed and the passphrase in the job.
+// What the file job needs to know of the format.
+inline constexpr engine::HeaderFormat kV1Format = {V1Header::kSize, V1Header::kVersion};
+
+// Makes `job` a sealed-file job: JobKind::Sealed with this format, AES-256 in GCM.
+inline void SetUpSealedJob(engine::CipherJob& job) {
+  job.kind = engine::JobKind::Sealed;
+  job.header = &kV1Format;
+  job.mode = engine::CipherMode::Gcm;
+  job.keySize = engine::KeySize::Bits256;
+}
+
+// Both run a job prepared by PrepareJobFiles after SetUpSealedJob, with the passphrase in the job.
 // The outcome is left in job.status (and StopFlag 2 for a wrong tag); in a windowed job the
 // derivation and every block test StopFlag.
 //

@@ -82,9 +82,7 @@ void PassphraseJob::Refuse(const Refusal& refusal) {
 void PassphraseJob::Start(engine::Direction direction, const QByteArray& inputPath,
                           const QByteArray& outputPath, const PassphraseEntry& passphrase) {
   job_.host = engine::JobHost::Window;
-  job_.kind = engine::JobKind::Sealed;
-  job_.mode = engine::CipherMode::Gcm;
-  job_.keySize = engine::KeySize::Bits256;
+  keys::SetUpSealedJob(job_);
   job_.direction = direction;
   job_.disposition = engine::Disposition::CreateAlways;  // the save dialog has asked
   CopyPath(inputPath, job_.inputPath);

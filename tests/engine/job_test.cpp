@@ -72,6 +72,7 @@ FileJobSpec JobFor(JobHost host, CipherMode mode, Direction direction, const std
 void FillJob(engine::CipherJob& job, const FileJobSpec& request) {
   job.host = request.host;
   job.kind = request.kind;
+  job.header = &testing_support::kSealedHeader;
   job.direction = request.direction;
   job.mode = request.mode;
   job.disposition = request.disposition;

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Console or window by a byte of the nonce; the window's verdict is in StopFlag.
   static engine::CipherJob job;
   job.host = size > 1 && (data[1] & 1) ? engine::JobHost::Window : engine::JobHost::Console;
-  job.kind = engine::JobKind::Sealed;
+  keys::SetUpSealedJob(job);
   job.direction = engine::Direction::Decrypt;
   job.mode = engine::CipherMode::Gcm;
   job.passphraseLength = sizeof kPassphrase - 1;

@@ -178,7 +178,7 @@ TEST_P(KdfPathTest, PassphraseKeyMatchesOpenSsl) {
     const Bytes saltBytes = RandomBytes(keys::kSaltSize, 1000 + i);
     uint8_t salt[keys::kSaltSize];
     std::copy(saltBytes.begin(), saltBytes.end(), salt);
-    std::atomic<uint8_t> flag{0};
+    std::atomic<engine::StopFlag> flag{engine::kRunning};
     uint8_t key[keys::kDerivedKeySize];
     ASSERT_TRUE(keys::DerivePassphraseKey(c.passphrase.data(), c.passphrase.size(), salt, key,
                                           c.zeroFlag ? &flag : nullptr))
@@ -188,7 +188,7 @@ TEST_P(KdfPathTest, PassphraseKeyMatchesOpenSsl) {
 }
 
 TEST_P(KdfPathTest, RaisedFlagStopsBeforeTheFirstIteration) {
-  const std::atomic<uint8_t> flag{1};
+  const std::atomic<engine::StopFlag> flag{engine::kStopRequested};
   const uint8_t passphrase[] = {'p', 'w'};
   const uint8_t salt[keys::kSaltSize] = {};
   uint8_t key[keys::kDerivedKeySize];
@@ -199,7 +199,7 @@ TEST_P(KdfPathTest, RaisedFlagStopsBeforeTheFirstIteration) {
 }
 
 TEST_P(KdfPathTest, FlagRaisedDuringTheDerivationEndsIt) {
-  std::atomic<uint8_t> flag{0};
+  std::atomic<engine::StopFlag> flag{engine::kRunning};
   std::atomic<bool> started{false};
   const uint8_t passphrase[] = {'p', 'w'};
   const uint8_t salt[keys::kSaltSize] = {};
@@ -213,7 +213,7 @@ TEST_P(KdfPathTest, FlagRaisedDuringTheDerivationEndsIt) {
   while (!started)
     std::this_thread::yield();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  flag = 1;
+  flag = engine::kStopRequested;
   if (run.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
     fprintf(stderr, "the derivation did not stop within 60 s of the flag\n");
     abort();  // waiting on would hang the suite

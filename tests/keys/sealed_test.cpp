@@ -73,7 +73,7 @@ SealedOutcome RunSealed(engine::Direction direction, const std::string& in, cons
                         engine::JobHost host = engine::JobHost::Console, bool abortAtOnce = false) {
   testing_support::BuildTablesOnce();
   engine::CipherJob job;
-  job.kind = engine::JobKind::Sealed;
+  keys::SetUpSealedJob(job);
   job.host = host;
   job.direction = direction;
   job.mode = engine::CipherMode::Gcm;

@@ -53,6 +53,7 @@ FileJobResult RunFileJob(const FileJobSpec& spec) {
   engine::CipherJob job;
   job.host = spec.host;
   job.kind = spec.kind;
+  job.header = &kSealedHeader;
   job.direction = spec.direction;
   job.keySize = spec.keySize;
   job.mode = spec.mode;

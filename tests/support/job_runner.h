@@ -9,6 +9,10 @@
 
 namespace testing_support {
 
+// The sealed file's header as the engine sees it (45 bytes, version 1), for engine tests that
+// run JobKind::Sealed without the keys library.
+inline constexpr engine::HeaderFormat kSealedHeader{45, 1};
+
 struct FileJobSpec {
   engine::JobHost host = engine::JobHost::Console;
   engine::JobKind kind = engine::JobKind::KeyIv;
