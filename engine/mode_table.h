@@ -19,16 +19,17 @@ struct ModeTraits {
   uint8_t ivBytes;       // 16; 12 for GCM's nonce; 0 for ECB, which takes none
   bool padded;           // encryption pads to whole blocks (1 to 16 bytes of value p)
   bool inverseCipher;    // decryption runs the inverse cipher; the others run forward only
+  bool tagged;           // an authentication tag in front decides a decryption's outcome
 };
 
 inline constexpr ModeTraits kModeTable[] = {
-    {CipherMode::Ctr, "CTR", "Counter", 16, false, false},
-    {CipherMode::Gcm, "GCM", "Galois Counter", 12, false, false},
-    {CipherMode::Ofb, "OFB", "Output Feedback", 16, false, false},
-    {CipherMode::Cfb, "CFB", "Cipher Feedback (128)", 16, true, false},
-    {CipherMode::Cbc, "CBC", "Cipher Block Chaining", 16, true, true},
-    {CipherMode::Ecb, "ECB", "Electronic Codebook", 0, true, true},
-    {CipherMode::Pcbc, "PCBC", "Propagating Cipher Block Chaining", 16, true, true},
+    {CipherMode::Ctr, "CTR", "Counter", 16, false, false, false},
+    {CipherMode::Gcm, "GCM", "Galois Counter", 12, false, false, true},
+    {CipherMode::Ofb, "OFB", "Output Feedback", 16, false, false, false},
+    {CipherMode::Cfb, "CFB", "Cipher Feedback (128)", 16, true, false, false},
+    {CipherMode::Cbc, "CBC", "Cipher Block Chaining", 16, true, true, false},
+    {CipherMode::Ecb, "ECB", "Electronic Codebook", 0, true, true, false},
+    {CipherMode::Pcbc, "PCBC", "Propagating Cipher Block Chaining", 16, true, true, false},
 };
 inline constexpr int kModeCount = static_cast<int>(sizeof kModeTable / sizeof kModeTable[0]);
 

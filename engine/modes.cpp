@@ -110,37 +110,29 @@ void CtrRun(CipherJob& job) {
   }
 }
 
+namespace {
+
+void GcmRun(CipherJob& job) {
+  if (job.direction == Direction::Encrypt) {
+    GcmEncryptRun(job);
+  } else {
+    GcmDecryptRun(job);
+  }
+}
+
+// Each mode's run, in the table's order.
+constexpr void (*kModeRuns[])(CipherJob&) = {CtrRun, GcmRun, OfbRun, CfbRun,
+                                             CbcRun, EcbRun, PcbcRun};
+static_assert(sizeof kModeRuns / sizeof kModeRuns[0] == kModeCount);
+
+}  // namespace
+
 void RunCipherJob(CipherJob& job) {
   ClearUpperVectorState();
   CountBlocks(job);
   LoadAesKey(job.key, job.keySize, UsesInverseCipher(job.mode, job.direction));
-  switch (job.mode) {
-    case CipherMode::Ctr:
-      CtrRun(job);
-      break;
-    case CipherMode::Gcm:
-      if (job.direction == Direction::Encrypt) {
-        GcmEncryptRun(job);
-      } else {
-        GcmDecryptRun(job);
-      }
-      return;  // GCM decides its own outcome
-    case CipherMode::Ofb:
-      OfbRun(job);
-      break;
-    case CipherMode::Cfb:
-      CfbRun(job);
-      break;
-    case CipherMode::Cbc:
-      CbcRun(job);
-      break;
-    case CipherMode::Ecb:
-      EcbRun(job);
-      break;
-    case CipherMode::Pcbc:
-      PcbcRun(job);
-      break;
-  }
+  kModeRuns[static_cast<size_t>(job.mode)](job);
+  if (Traits(job.mode).tagged) return;  // the tag decides the outcome
   if (!StopRequested(job))
     job.status = job.direction == Direction::Encrypt ? JobStatus::EncryptionComplete
                                                      : JobStatus::DecryptionComplete;
