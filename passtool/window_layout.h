@@ -35,8 +35,8 @@ inline constexpr ControlEntry kControls[] = {
     {ControlClass::Static, kStartId, "Start", 138, 27, 74, 20, kButton},
     {ControlClass::Static, kOpenId, "Open", 14, 55, 55, 20, kButton},
     {ControlClass::Static, kSaveAsId, "Save As", 14, 83, 55, 20, kButton},
-    {ControlClass::PathEdit, kInputPathId, "", 69, 55, 465, 20, 0},
-    {ControlClass::PathEdit, kOutputPathId, "", 69, 83, 465, 20, 0},
+    {ControlClass::PathEdit, kInputPathId, "", 69, 55, kPathBoxWidth, 20, 0},
+    {ControlClass::PathEdit, kOutputPathId, "", 69, 83, kPathBoxWidth, 20, 0},
     {ControlClass::Static, kClearInputId, "x", 534, 55, 20, 20, kButton},
     {ControlClass::Static, kClearOutputId, "x", 534, 83, 20, 20, kButton},
     {ControlClass::Static, kPromptId, "Enter the passphrase twice", 46, 113, 488, 20, kCentre},
@@ -53,15 +53,15 @@ inline constexpr ControlEntry kControls[] = {
 // The boxes of the input row and the first passphrase row; the output row and the second
 // passphrase row are copies of them.
 inline constexpr panel::ControlBox kControlBoxes[] = {
-    {14, 27, 43},    // confidential toggle
-    {65, 27, 65},    // direction
-    {138, 27, 74},   // Start
-    {14, 55, 55},    // Open
-    {69, 55, 465},   // input path
-    {534, 55, 20},   // remove input
-    {14, 131, 32},   // first length label
-    {46, 131, 488},  // first passphrase
-    {534, 131, 20},  // clear first passphrase
+    {14, 27, 43},                    // confidential toggle
+    {65, 27, 65},                    // direction
+    {138, 27, 74},                   // Start
+    {14, 55, 55},                    // Open
+    {69, 55, kPathBoxWidth},         // input path
+    {534, 55, 20},                   // remove input
+    {14, 131, 32},                   // first length label
+    {46, 131, kPassphraseBoxWidth},  // first passphrase
+    {534, 131, 20},                  // clear first passphrase
 };
 
 inline constexpr panel::StatusBox kStatusBoxes[2] = {{0, 207, 130, 230}, {132, 207, 568, 230}};
