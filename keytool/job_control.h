@@ -1,5 +1,5 @@
 // The key tool's side of a file job: choosing the input (or pseudo-random bytes) and the output,
-// the checks before a job, the worker thread, progress, Abort and the dialogs at the end.
+// and a job from the settings and the key cells; the shared job session runs it.
 #pragma once
 
 #include <stdint.h>
@@ -10,18 +10,12 @@
 #include <functional>
 
 #include "engine/job.h"
-#include "gui/job_worker.h"
+#include "gui/job_session.h"
 #include "keytool/settings.h"
 
 class QWidget;
 
-namespace panel {
-class Prompts;
-}
-
 namespace keytool {
-
-constexpr char kPrngStatusTitle[] = "Pseudo Random";
 
 // "64 Megabytes of Pseudo Random" ... "16 Gigabytes of Pseudo Random", padded with spaces to 30
 // characters as the size texts stand in their fixed slots.
@@ -44,12 +38,10 @@ struct JobControlHost {
 class JobControl {
  public:
   JobControl(KeyToolSettings& settings, panel::Prompts& prompts, JobControlHost host);
-  // A window closed under a running job (only a test does that) stops it and closes its files.
-  ~JobControl();
 
-  bool IdleFlag() const { return idle_; }
+  bool IdleFlag() const { return !session_.Running(); }
   bool ReadyFlag() const { return inputSet_ && outputSet_; }
-  const engine::CipherJob& Job() const { return job_; }
+  const engine::CipherJob& Job() const { return session_.Job(); }
 
   // At window creation: a pseudo-random size preset by the settings takes the input's place.
   void ApplyPresetPrng();
@@ -61,14 +53,14 @@ class JobControl {
   // Start: a job, or while one runs, the abort request.
   void StartJob();
   // The posted messages of the worker.
-  void OnJobProgress();
-  void FinishJob();
+  void OnJobProgress() { session_.OnProgress(); }
+  void FinishJob() { session_.Finish(); }
 
   // The choices as the dialogs make them, without the dialogs (the window's test seam).
   void SetInputChoice(const QString& path);
   void SetOutputChoice(const QString& path);
   // A job's state without a job (the window's test seam for colours and commands).
-  void SetIdleFlag(bool idle);
+  void SetIdleFlag(bool idle) { session_.SetRunning(!idle); }
 
  private:
   void ChooseFile(bool input);
@@ -77,10 +69,6 @@ class JobControl {
   bool SameAsOtherPath(const QByteArray& path, const QByteArray& other);
   void DropPrng();
   void RefreshPaths();
-  void RefuseStart(engine::JobStatus status);
-  void Refuse(const QString& message, const QString& title);
-  QString JobTitle() const;
-  bool AskToDelete(const QString& text, bool errorIcon);
 
   KeyToolSettings& settings_;
   panel::Prompts& prompts_;
@@ -89,10 +77,8 @@ class JobControl {
   QByteArray outputPath_;
   bool inputSet_ = false;
   bool outputSet_ = false;
-  bool idle_ = true;
   uint8_t prngIndex_ = 0;  // the size chosen by the last Shift+click
-  engine::CipherJob job_;
-  panel::JobWorker worker_;
+  panel::JobSession session_;
 };
 
 }  // namespace keytool

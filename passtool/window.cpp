@@ -22,7 +22,7 @@
 #include "engine/aes.h"
 #include "engine/status.h"
 #include "engine/wipe.h"
-#include "gui/job_worker.h"
+#include "gui/job_session.h"
 #include "passtool/job_control.h"
 #include "passtool/window_layout.h"
 
@@ -128,7 +128,7 @@ PassphraseWindow::PassphraseWindow(panel::Prompts& prompts, QWidget* parent)
   status_ = std::make_unique<panel::StatusRow>(
       labels_[kStatusLine1Id], labels_[kStatusLine2Id], QString::fromLatin1(kStatusTitle),
       QString::fromLatin1(kInfoLine), [this] { return idle_; });
-  job_ = std::make_unique<PassphraseJob>(*this, prompts_);
+  job_ = std::make_unique<panel::JobSession>(prompts_, SealedJobHost(*this));
   firstEdit_->setFocus(Qt::OtherFocusReason);
   idle_ = true;
   EvaluatePassphrases();
@@ -220,7 +220,6 @@ void PassphraseWindow::ShowStatus(const QString& title, const QString& message) 
 
 void PassphraseWindow::ShowProgress(const QString& text) {
   labels_[kStatusLine2Id]->setText(text);
-  setWindowTitle(text);
 }
 
 void PassphraseWindow::ParkFocus() {
@@ -269,7 +268,7 @@ void PassphraseWindow::OnCommand(int id) {
         job_->Abort();
       } else {
         EvaluatePassphrases();  // the buffers were wiped when the last job ended
-        job_->Start(direction_, inputPath_, outputPath_, first_);
+        StartSealedJob(*job_, direction_, inputPath_, outputPath_, first_);
       }
       break;
     default:

@@ -18,9 +18,11 @@
 class QLabel;
 class QLineEdit;
 
-namespace passtool {
+namespace panel {
+class JobSession;
+}
 
-class PassphraseJob;
+namespace passtool {
 
 constexpr char kWindowClassName[] = "Encryption Software";
 constexpr char kCaption[] = "AES Praxel";
@@ -88,7 +90,7 @@ class PassphraseWindow : public QWidget {
   // What job control changes. Running: IdleFlag 0, the passphrase edits read-only with their
   // undo history gone, Start reads "Abort"; stopping puts all of it back.
   void SetJobRunning(bool running);
-  // The progress text in StatusLine2 and the caption, without restarting the status timer.
+  // The progress text in StatusLine2, without restarting the status timer.
   void ShowProgress(const QString& text);
   // Re-reads both edits into the entry buffers (the passphrase evaluation).
   void EvaluatePassphrases();
@@ -117,7 +119,7 @@ class PassphraseWindow : public QWidget {
   panel::Prompts& prompts_;
   QPixmap look_;
   std::unique_ptr<panel::StatusRow> status_;
-  std::unique_ptr<PassphraseJob> job_;
+  std::unique_ptr<panel::JobSession> job_;
   QWidget* sink_ = nullptr;
   QLabel* labels_[kStaticIdLimit] = {};  // statics by id
   QLineEdit* inputEdit_ = nullptr;
