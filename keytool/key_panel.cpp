@@ -10,9 +10,9 @@
 #include <QPainter>
 
 #include "engine/wipe.h"
+#include "gui/panel.h"
 #include "keys/keytext.h"
 #include "keys/random.h"
-#include "gui/panel.h"
 
 namespace keytool {
 
