@@ -187,6 +187,14 @@ void GcmDecryptRun(CipherJob& job) {
   }
 }
 
+bool GcmStateIsWiped() {
+  Block any = gGhashY | gLastTagMask;
+  for (const auto& table : gGhashTables)
+    for (const Block& entry : table)
+      any |= entry;
+  return BlocksEqual(any, ZeroBlock());
+}
+
 void WipeGcmState() {
   WipeBytes(gGhashTables, sizeof gGhashTables);
   WipeBytes(&gGhashY, sizeof gGhashY);

@@ -56,5 +56,7 @@ void GcmDecryptRun(CipherJob& job);
 
 // Wipes H's tables, the accumulator and the last tag mask.
 void WipeGcmState();
+// Whether all of that state is zero (tests check that a job's end leaves nothing of H behind).
+bool GcmStateIsWiped();
 
 }  // namespace engine
