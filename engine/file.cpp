@@ -91,6 +91,10 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
     struct stat existing;
     if (lstat(path, &existing) != 0) return CreateResult::Failed;
     if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return CreateResult::Failed;
+    // A link to a folder, device or pipe (/dev/stdout) names no file that a file should replace.
+    struct stat target;
+    if (S_ISLNK(existing.st_mode) && stat(path, &target) == 0 && !S_ISREG(target.st_mode))
+      return CreateResult::Failed;
     // In a shared folder another user's file may be planted to receive what the job writes.
     if (existing.st_uid != geteuid()) return CreateResult::Failed;
     if (input != kNoFile && IsSameFile(input, path)) return CreateResult::SameAsInput;

@@ -30,7 +30,8 @@ constexpr size_t kPartNameExtra = 13;
 // An existing name is never written into: CreateNew refuses it; CreateAlways leaves it as it is
 // and opens a new temporary file beside it (its path in `part`, empty otherwise) that
 // CommitReplacement later puts in its place. CreateAlways refuses an existing name that is
-// neither a regular file nor a link, or that belongs to another user, and gives SameAsInput for
+// neither a regular file nor a link, a link to anything but a regular file (a dangling link is
+// replaced), or a name that belongs to another user, and gives SameAsInput for
 // one that is the same file as `input` (same device and inode, whatever the names). Pass kNoFile
 // as input when the job has none.
 CreateResult CreateOutputFile(const char* path, Disposition disposition, bool sequential,
