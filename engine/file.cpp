@@ -88,15 +88,7 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
   if (partCapacity > 0) part[0] = '\0';
   int fd = CreateExclusive(path);
   if (fd < 0 && errno == EEXIST && disposition == Disposition::CreateAlways) {
-    struct stat existing;
-    if (lstat(path, &existing) != 0) return CreateResult::Failed;
-    if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return CreateResult::Failed;
-    // A link to a folder, device or pipe (/dev/stdout) names no file that a file should replace.
-    struct stat target;
-    if (S_ISLNK(existing.st_mode) && stat(path, &target) == 0 && !S_ISREG(target.st_mode))
-      return CreateResult::Failed;
-    // In a shared folder another user's file may be planted to receive what the job writes.
-    if (existing.st_uid != geteuid()) return CreateResult::Failed;
+    if (!MayReplace(path)) return CreateResult::Failed;
     if (input != kNoFile && IsSameFile(input, path)) return CreateResult::SameAsInput;
     fd = CreatePartFile(path, part, partCapacity);
   }
@@ -104,6 +96,18 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
   if (sequential) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   output = fd;
   return CreateResult::Created;
+}
+
+bool MayReplace(const char* path) {
+  struct stat existing;
+  if (lstat(path, &existing) != 0) return errno == ENOENT;
+  if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return false;
+  // A link to a folder, device or pipe (/dev/stdout) names no file that a file should replace.
+  struct stat target;
+  if (S_ISLNK(existing.st_mode) && stat(path, &target) == 0 && !S_ISREG(target.st_mode))
+    return false;
+  // In a shared folder another user's file may be planted to receive what is written.
+  return existing.st_uid == geteuid();
 }
 
 FileHandle CreatePartFile(const char* path, char* part, size_t partCapacity) {

@@ -38,6 +38,10 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
                               FileHandle input, FileHandle& output, char* part,
                               size_t partCapacity);
 
+// Whether a new file may take the name `path`: nothing is there, or a regular file, a link to
+// one or a dangling link, that belongs to this user.
+bool MayReplace(const char* path);
+
 // Creates the private temporary file that is to replace `path`, in the same folder, named after
 // it (".name.part-" and six random characters) so a user recognises one left by a killed job.
 // Its path goes to `part`. kNoFile when it cannot be created.
