@@ -52,6 +52,12 @@ int CreateExclusive(const char* path) {
 
 }  // namespace
 
+void OpenStandardDescriptors() {
+  // open takes the lowest free number: going up from 0, that is the one just found closed.
+  for (int descriptor = 0; descriptor <= 2; ++descriptor)
+    if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDWR);
+}
+
 FileHandle OpenInputFile(const char* path, bool sequential) {
   int fd;
   do {

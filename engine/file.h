@@ -14,6 +14,10 @@ constexpr FileHandle kNoFile = -1;
 // Creation disposition of an output, with the values the job record stores.
 enum class Disposition : uint32_t { CreateNew = 1, CreateAlways = 2 };
 
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is not open, so that no file a job
+// opens takes one of them and receives what the program (or its libraries) print.
+void OpenStandardDescriptors();
+
 // Opens an existing regular file for reading. Anything else (missing, a directory, a device,
 // no access) gives kNoFile. `sequential` adds the read-ahead hint.
 FileHandle OpenInputFile(const char* path, bool sequential);
