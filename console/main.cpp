@@ -3,11 +3,12 @@
 #include "console/runs.h"
 #include "engine/aes.h"
 #include "engine/backend.h"
+#include "engine/file.h"
 #include "engine/modes.h"
 #include "keys/core_dumps.h"
 
 int main(int argc, char** argv) {
-  console::OpenStandardDescriptors();  // before any file: no job file may become 0, 1 or 2
+  engine::OpenStandardDescriptors();  // before any file: no job file may become 0, 1 or 2
   keys::ForbidCoreDumps();
   const engine::CpuFeatures features = engine::ReadCpuFeatures();
   if (!engine::PassesProcessorCheck(features)) {

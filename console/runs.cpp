@@ -1,8 +1,6 @@
 // The console's runs, their final lines, and the progress line.
 #include "console/runs.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -33,12 +31,6 @@ void WatchProgress(engine::CipherJob& job) {
 }
 
 }  // namespace
-
-void OpenStandardDescriptors() {
-  // open takes the lowest free number: going up from 0, that is the one just found closed.
-  for (int descriptor = 0; descriptor <= 2; ++descriptor)
-    if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDWR);
-}
 
 void PrintLine(const char* text) {
   WriteOut(text, strnlen(text, 4096));

@@ -13,10 +13,6 @@ namespace console {
 const char* RunKeyIv(engine::CipherJob& job);       // Moltra and PRNG
 const char* RunPassphrase(engine::CipherJob& job);  // Praxel
 
-// Opens /dev/null on each of descriptors 0, 1 and 2 that is not open, so that no file the job
-// opens takes one of them and receives the final line or progress.
-void OpenStandardDescriptors();
-
 // Writes `text` (at most 4096 bytes) and CR LF to standard output, whatever it is connected to.
 void PrintLine(const char* text);
 

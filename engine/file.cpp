@@ -52,6 +52,12 @@ int CreateExclusive(const char* path) {
 
 }  // namespace
 
+void OpenStandardDescriptors() {
+  // open takes the lowest free number: going up from 0, that is the one just found closed.
+  for (int descriptor = 0; descriptor <= 2; ++descriptor)
+    if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDWR);
+}
+
 FileHandle OpenInputFile(const char* path, bool sequential) {
   int fd;
   do {
@@ -88,11 +94,7 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
   if (partCapacity > 0) part[0] = '\0';
   int fd = CreateExclusive(path);
   if (fd < 0 && errno == EEXIST && disposition == Disposition::CreateAlways) {
-    struct stat existing;
-    if (lstat(path, &existing) != 0) return CreateResult::Failed;
-    if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return CreateResult::Failed;
-    // In a shared folder another user's file may be planted to receive what the job writes.
-    if (existing.st_uid != geteuid()) return CreateResult::Failed;
+    if (!MayReplace(path)) return CreateResult::Failed;
     if (input != kNoFile && IsSameFile(input, path)) return CreateResult::SameAsInput;
     fd = CreatePartFile(path, part, partCapacity);
   }
@@ -100,6 +102,18 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
   if (sequential) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   output = fd;
   return CreateResult::Created;
+}
+
+bool MayReplace(const char* path) {
+  struct stat existing;
+  if (lstat(path, &existing) != 0) return errno == ENOENT;
+  if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return false;
+  // A link to a folder, device or pipe (/dev/stdout) names no file that a file should replace.
+  struct stat target;
+  if (S_ISLNK(existing.st_mode) && stat(path, &target) == 0 && !S_ISREG(target.st_mode))
+    return false;
+  // In a shared folder another user's file may be planted to receive what is written.
+  return existing.st_uid == geteuid();
 }
 
 FileHandle CreatePartFile(const char* path, char* part, size_t partCapacity) {

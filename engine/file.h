@@ -14,6 +14,10 @@ constexpr FileHandle kNoFile = -1;
 // Creation disposition of an output, with the values the job record stores.
 enum class Disposition : uint32_t { CreateNew = 1, CreateAlways = 2 };
 
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is not open, so that no file a job
+// opens takes one of them and receives what the program (or its libraries) print.
+void OpenStandardDescriptors();
+
 // Opens an existing regular file for reading. Anything else (missing, a directory, a device,
 // no access) gives kNoFile. `sequential` adds the read-ahead hint.
 FileHandle OpenInputFile(const char* path, bool sequential);
@@ -30,12 +34,17 @@ constexpr size_t kPartNameExtra = 13;
 // An existing name is never written into: CreateNew refuses it; CreateAlways leaves it as it is
 // and opens a new temporary file beside it (its path in `part`, empty otherwise) that
 // CommitReplacement later puts in its place. CreateAlways refuses an existing name that is
-// neither a regular file nor a link, or that belongs to another user, and gives SameAsInput for
+// neither a regular file nor a link, a link to anything but a regular file (a dangling link is
+// replaced), or a name that belongs to another user, and gives SameAsInput for
 // one that is the same file as `input` (same device and inode, whatever the names). Pass kNoFile
 // as input when the job has none.
 CreateResult CreateOutputFile(const char* path, Disposition disposition, bool sequential,
                               FileHandle input, FileHandle& output, char* part,
                               size_t partCapacity);
+
+// Whether a new file may take the name `path`: nothing is there, or a regular file, a link to
+// one or a dangling link, that belongs to this user.
+bool MayReplace(const char* path);
 
 // Creates the private temporary file that is to replace `path`, in the same folder, named after
 // it (".name.part-" and six random characters) so a user recognises one left by a killed job.

@@ -88,6 +88,8 @@ KeyFileResult LoadKeyFile(const char* path, uint8_t* destination, size_t n) {
 KeyFileResult SaveKeyFile(const char* path, const uint8_t* bytes, size_t n) {
   // Written aside and renamed into place: a key file that was there stays whole until the new
   // one is complete, and the result is private whatever the old file's mode was.
+  // Never a folder, device or pipe (nor a link to one), nor another user's file.
+  if (!engine::MayReplace(path)) return KeyFileResult::WriteError;
   char part[PATH_MAX + engine::kPartNameExtra];
   engine::FileHandle file = engine::CreatePartFile(path, part, sizeof part);
   if (file == engine::kNoFile) return KeyFileResult::WriteError;

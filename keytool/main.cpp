@@ -2,12 +2,14 @@
 #include <QApplication>
 
 #include "engine/backend.h"
+#include "engine/file.h"
 #include "gui/panel.h"
 #include "keys/core_dumps.h"
 #include "keytool/settings.h"
 #include "keytool/window.h"
 
 int main(int argc, char** argv) {
+  engine::OpenStandardDescriptors();  // before Qt: a job file must not receive its warnings
   keys::ForbidCoreDumps();
   QApplication app(argc, argv);  // the refusal box needs it too
   static panel::DialogPrompts prompts;

@@ -155,7 +155,7 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
 
 // kV0..kV2: a file whose first byte (a sealed file's version) is 0, 1 or 2.
 enum Input : uint8_t { kMissing, kDir, kDevice, kFile, kV0, kV1, kV2 };
-enum Output : uint8_t { kFresh, kExisting, kNoFolder, kOutDir, kSamePath, kSymlink };
+enum Output : uint8_t { kFresh, kExisting, kNoFolder, kOutDir, kSamePath, kSymlink, kDirLink };
 
 struct PrepareCase {
   const char* name;
@@ -199,6 +199,7 @@ const PrepareCase kPrepareCases[] = {
     {"ExistingOutputCreateAlways",       KeyIv,  Encrypt, Cbc,  kFile,    100,    kExisting, CreateAlways, kPrepared},
     {"SamePathCreateNew",                KeyIv,  Encrypt, Cbc,  kFile,    100,    kSamePath, CreateNew,    SameFile},
     {"SymlinkCreateAlways",              KeyIv,  Decrypt, Gcm,  kFile,    100,    kSymlink,  CreateAlways, SameFile},
+    {"LinkToAFolderCreateAlways",        KeyIv,  Encrypt, Cbc,  kFile,    100,    kDirLink,  CreateAlways, OutputUnwritable},
     // GCM encryption past (2^32 - 2) blocks (sparse inputs); the others reach the output step.
     {"GcmOverLimitBeforeExisting",       KeyIv,  Encrypt, Gcm,  kFile,    kOver,  kExisting, CreateAlways, TooLargeForGcm},
     {"GcmEncryptionAtLimit",             KeyIv,  Encrypt, Gcm,  kFile,    kLimit, kNoFolder, CreateNew,    OutputUnwritable},
@@ -226,6 +227,7 @@ TEST_P(PrepareTest, RefusesInOrderAndLeavesTheDiskAlone) {
   ASSERT_TRUE(c.out != kOutDir || mkdir(output.c_str(), 0700) == 0);
   if (c.out == kSamePath) output = dir_.path() + "/./in";
   ASSERT_TRUE(c.out != kSymlink || symlink(input.c_str(), output.c_str()) == 0);
+  ASSERT_TRUE(c.out != kDirLink || symlink(dir_.path().c_str(), output.c_str()) == 0);
 
   FileJobSpec request = JobFor(Console, c.mode, c.direction, input, output);
   request.kind = c.kind;
@@ -246,6 +248,8 @@ TEST_P(PrepareTest, RefusesInOrderAndLeavesTheDiskAlone) {
     EXPECT_TRUE(c.out != kFresh || !FileExists(output)) << "nothing may be created";
     EXPECT_TRUE(c.out != kExisting || ReadFileBytes(output) == existing) << "the output changed";
     EXPECT_TRUE(c.out != kNoFolder || !FileExists(dir_.File("missing")));
+    struct stat link;
+    EXPECT_TRUE(c.out != kDirLink || (lstat(output.c_str(), &link) == 0 && S_ISLNK(link.st_mode)));
   }
   EXPECT_EQ(testing_support::PartFileCount(dir_.path()), 0);
   EXPECT_TRUE(c.in < kFile || FileSize(input) == c.size) << "the input was touched";

@@ -155,6 +155,11 @@ TEST_F(KeyFileTest, SaveWritesExactlyNBytesPrivately) {
     EXPECT_EQ(keys::SaveKeyFile(path.c_str(), Pattern(16).data(), 16), KeyFileResult::WriteError);
     EXPECT_EQ(testing_support::ReadFileBytes(path), saved);
   }
+  // A pipe (or a link to one, or to a device) is no key file to replace.
+  const std::string pipe = dir_.File("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(keys::SaveKeyFile(pipe.c_str(), Pattern(16).data(), 16), KeyFileResult::WriteError);
+  EXPECT_TRUE(stat(pipe.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
   EXPECT_EQ(testing_support::PartFileCount(dir_.path()), 0);
   const std::string missingFolder = dir_.File("no/such/key");
   EXPECT_EQ(keys::SaveKeyFile(missingFolder.c_str(), Pattern(16).data(), 16),
