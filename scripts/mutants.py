@@ -42,7 +42,7 @@ def read_mutants(path):
 
 def run(cmd, cwd, timeout=None, env=None):
     return subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          text=True, timeout=timeout, env=env)
+                          text=True, errors="replace", timeout=timeout, env=env)
 
 
 def copy_tree(scratch):
