@@ -102,10 +102,10 @@ TEST_F(KeyToolTest, CellsTakeHexDigitsFocusSkipsHiddenCellsAndEcbOrAJobFreezeBut
   EXPECT_EQ(Focused(), 68);
   CycleTo(kMode, "ECB");  // the IV buttons take the box colour and do nothing
   EXPECT_EQ(Colour(kIvZero), "#CECECE");
+  Click(kIvZero);
   window_->SetIdleFlag(false);  // a job runs: no cell or button acts
   Type("7");
-  for (int id : {kIvZero, kKeyZero})
-    Click(id);
+  Click(kKeyZero);
   EXPECT_EQ(Digits(32, 1) + Status().toStdString(), "0Mode of Operation | Electronic Codebook");
 }
 
