@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QObject>
 #include <QString>
+#include <QWidget>
 
 #include <deque>
 #include <functional>
@@ -18,33 +19,45 @@ namespace testing_gui {
 class ScriptedPrompts : public panel::Prompts {
  public:
   struct Record {
-    enum class Kind { Message, OpenFile, SaveFile } kind;
     panel::MessageRequest request;  // for a file dialog only `text` is set: the initial path
     QString ownerCaption;           // the owner window's caption while the prompt was open
   };
 
-  // Answers taken in order; with none queued a box answers No (Ok for an Ok box) and a
-  // file dialog is cancelled, so an unexpected prompt never confirms anything.
+  // Answers taken in order; with none queued a box answers No (Ok for an Ok box) and a file
+  // dialog is cancelled, so an unexpected prompt never confirms anything.
   void QueueAnswer(panel::PromptAnswer answer) { answers_.push_back(answer); }
   void QueuePath(const QString& path) { paths_.push_back(path); }
-
   const std::vector<Record>& Records() const { return records_; }
-  // Called with the owner while each message box is "open" (to grab the window's state).
-  void OnMessage(std::function<void(QWidget* owner, const panel::MessageRequest&)> hook) {
-    onMessage_ = std::move(hook);
-  }
+  // Called while each message box is "open" (to grab the window's state).
+  void OnMessage(std::function<void()> hook) { onMessage_ = std::move(hook); }
 
-  panel::PromptAnswer Message(QWidget* owner, const panel::MessageRequest& request) override;
-  QString OpenFile(QWidget* owner, const QString& initialPath) override;
-  QString SaveFile(QWidget* owner, const QString& initialPath) override;
+  panel::PromptAnswer Message(QWidget* owner, const panel::MessageRequest& request) override {
+    records_.push_back({request, owner ? owner->windowTitle() : QString()});
+    if (onMessage_) onMessage_();
+    const bool okBox = request.buttons == panel::PromptButtons::Ok;
+    return Next(answers_, okBox ? panel::PromptAnswer::Ok : panel::PromptAnswer::No);
+  }
+  QString OpenFile(QWidget*, const QString& initialPath) override { return Path(initialPath); }
+  QString SaveFile(QWidget*, const QString& initialPath) override { return Path(initialPath); }
 
  private:
-  QString NextPath();
+  QString Path(const QString& initialPath) {
+    records_.push_back({});
+    records_.back().request.text = initialPath;
+    return Next(paths_, QString());  // none queued: cancelled
+  }
+  template <typename T>
+  static T Next(std::deque<T>& queue, T otherwise) {
+    if (queue.empty()) return otherwise;
+    const T next = queue.front();
+    queue.pop_front();
+    return next;
+  }
 
   std::deque<panel::PromptAnswer> answers_;
   std::deque<QString> paths_;
   std::vector<Record> records_;
-  std::function<void(QWidget*, const panel::MessageRequest&)> onMessage_;
+  std::function<void()> onMessage_;
 };
 
 // Runs `act` once when the worker's end-of-job message reaches `window`, before the window

@@ -1,178 +1,241 @@
-// The passphrase window under the offscreen platform: controls and painted look, the passphrase
-// match and its colours, confidential mode and the file choices.
-#include <QClipboard>
-#include <QImage>
-#include <QScreen>
+// The passphrase window: the passphrase match and its byte limits, confidential mode, the file
+// choices, and its jobs.
+#include <string.h>
+#include <unistd.h>
 
-#include <vector>
+#include <QKeyEvent>
 
-#include "tests/passtool/window_driver.h"
+#include <algorithm>
+
+#include "engine/backend.h"
+#include "passtool/window.h"
+#include "tests/gui/window_driver.h"
 
 namespace testing_gui {
 namespace {
 
-TEST_F(PassphraseWindowTest, IdleWindowHasItsControlsInOrderAndItsPaintedLook) {
-  const std::vector<int> order = {1,  10, 20, 30, 40, 50, 41, 51, 42, 52,
-                                  60, 70, 80, 71, 81, 72, 82, 90, 91};
-  std::vector<int> actual;
-  for (QObject* child : window_->children())
-    if (child->isWidgetType()) actual.push_back(child->objectName().mid(2).toInt());
-  EXPECT_EQ(actual, order);
-  for (int id : order)  // Tab moves between the two passphrase edits only
-    EXPECT_EQ((Control(id)->focusPolicy() & Qt::TabFocus) != 0, id == 71 || id == 81) << id;
-  EXPECT_EQ(Control(70)->font().family(), "Courier New");
-  EXPECT_EQ(window_->size(), QSize(574, 230));
-  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-  EXPECT_EQ(window_->pos(),
-            QPoint(area.x() + area.width() / 2 - 287, area.y() + area.height() / 2 - 130));
-  EXPECT_EQ(engine::CurrentAesBackend().decrypt, nullptr);  // it only ever enciphers
-  Show();
-  EXPECT_TRUE(Edit(71)->hasFocus());
+using engine::Direction;
 
-  const char *field = "#C9C9C9", *dark = "#848484", *light = "#E9E9E9", *box = "#CECECE";
-  const struct {
-    int x, y;
-    const char* colour;
-  } probes[] = {
-      // clang-format off
-      // The frame's foot above the status row; the copied output and second passphrase rows.
-      {300, 203, dark}, {300, 204, light}, {300, 205, field}, {69, 90, dark}, {70, 90, light},
-      {14, 165, dark}, {300, 158, dark}, {555, 165, field},
-      // The passphrase edits are opaque in the box colour and leave the box's edges alone.
-      {300, 140, box}, {300, 132, light}, {300, 149, dark}, {300, 150, light},
-      // Status boxes: dark top and left, light bottom and right.
-      {0, 220, dark}, {3, 226, "#D3D3D3"}, {129, 220, light}, {131, 220, field}, {567, 220, light},
-      // clang-format on
-  };
-  const QImage shot = window_->grab().toImage();
-  for (const auto& p : probes)
-    EXPECT_EQ(Hex(shot.pixelColor(p.x, p.y)), p.colour) << "at " << p.x << "," << p.y;
-  SaveArtifact("passtool_idle.png");
-}
+constexpr int kHide = 10, kDirection = 20, kStart = 30, kOpen = 40, kSaveAs = 50, kFirst = 71,
+              kSecond = 81;
+constexpr uint64_t kChunk = 262144;
+const QString kPassphrase = QStringLiteral("Grüße-€");  // bytes above 127 on both sides
 
-TEST_F(PassphraseWindowTest, EntriesMatchOnlyWhenEqualAndNonEmptyCountingBytes) {
-  const struct {
-    QString first, second;
-    const char* count;
-    bool match;
-  } cases[] = {
-      {"", "", "000", false},  // two empty entries do not match
-      {"correct horse1", "correct horse2", "014", false},
-      {"correct horse1", "correct horse1", "014", true},
-      {"Grüße €", "Grüße €", "011", true},  // UTF-8 bytes, not characters
-      {"Grüße €", "Grüsse €", "011", false},
-  };
-  Choose(40, "/tmp/in");
-  Choose(50, "/tmp/out");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first.toStdString() + " / " + c.second.toStdString());
+class PassphraseTest : public WindowTest<passtool::PassphraseWindow, 90> {
+ protected:
+  void SetUp() override {
+    window_ = passtool::StartPassphraseTool(engine::ReadCpuFeatures(), prompts_);
+    ASSERT_NE(window_, nullptr);
+  }
+  QLineEdit* Edit(int id) { return Control<QLineEdit>(id); }
+  // Key presses carrying each character, as a keyboard layout that has it sends them (QTest's
+  // key clicks know ASCII only).
+  void Type(int id, const QString& text) {
+    for (const QChar c : text) {
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(Edit(id), &press);
+    }
+  }
+  // Fresh choices: direction, both files, the passphrase typed twice.
+  void Prepare(Direction direction, const std::string& input, const std::string& output,
+               const QString& passphrase = kPassphrase) {
+    if (window_->Direction() != direction) Click(kDirection);
+    for (int id : {42, 52, 72, 82})
+      Click(id);
+    Choose(kOpen, input);
+    Choose(kSaveAs, output);
+    Type(kFirst, passphrase);
+    Type(kSecond, passphrase);
+    ASSERT_EQ(Colour(kStart), kGreen);
+  }
+  // After any job: Start green again with nothing re-entered, no passphrase or key left behind.
+  void ExpectReadyAgain() {
+    EXPECT_EQ(Text(kStart) + Colour(kStart), QString("Start") + kGreen);
+    EXPECT_FALSE(Edit(kFirst)->isReadOnly());
+    const auto zero = [](const auto& bytes) {
+      return std::all_of(std::begin(bytes), std::end(bytes), [](uint8_t b) { return b == 0; });
+    };
+    EXPECT_EQ(window_->FirstEntry().length, 0u);
+    EXPECT_TRUE(zero(window_->FirstEntry().bytes) && zero(window_->SecondEntry().bytes));
+    EXPECT_TRUE(zero(engine::gKeySchedule.roundKeys));
+  }
+  // The console's final line.
+  QByteArray Console(const char* command, const char* input, const char* output,
+                     const QString& passphrase) {
+    QProcess process;
+    process.start(QStringLiteral(AESTARNEX_PATH), {"Praxel", command, File(input).c_str(),
+                                                   File(output).c_str(), "*" + passphrase + "*"});
+    process.waitForFinished(-1);
+    return process.readAllStandardOutput();
+  }
+};
+
+TEST_F(PassphraseTest, EntriesMatchOnlyWhenEqualAndNonEmptyCountingBytesUpTo512) {
+  Choose(kOpen, "/tmp/in");
+  Choose(kSaveAs, "/tmp/out");
+  // Two empty entries do not match; the counts are UTF-8 bytes, not characters.
+  for (const auto& [first, second, count] : {std::tuple{"", "", "000000"},
+                                             {"horse1", "horse2", "006006"},
+                                             {"Grüße €", "Grüße €", "011011"}}) {
     Click(72);
     Click(82);
-    Type(71, c.first);
-    Type(81, c.second);
-    EXPECT_EQ(Text(70), c.count);
-    EXPECT_EQ(Text(80), c.count);
-    for (int id : {71, 81, 30})
-      EXPECT_EQ(Colour(id), c.match ? kGreen : kRed) << id;
+    Type(kFirst, first);
+    Type(kSecond, second);
+    EXPECT_EQ(Text(70) + Text(80), count);
+    for (int id : {kFirst, kSecond, kStart})
+      EXPECT_EQ(Colour(id), *first && !strcmp(first, second) ? kGreen : kRed) << first << id;
   }
-  Click(52);  // without an output Start turns red
-  EXPECT_EQ(Colour(30), kRed);
-  EXPECT_EQ(Text(91), "Removed");
-
-  // 512 bytes fill an edit: the 513th is refused, and so is a two-byte character at 511.
+  // 512 bytes fill an edit: the 513th is refused quietly, and so is a two-byte character at 511.
   Click(72);
-  Type(71, QString(513, 'a'));
-  EXPECT_EQ(Edit(71)->text(), QString(512, 'a'));
-  EXPECT_EQ(Text(70), "512");
-  EXPECT_EQ(Text(91), "Removed");  // typing past the limit is refused quietly
   Click(82);
-  Type(81, QString(511, 'a') + "éa");
-  EXPECT_EQ(Edit(81)->text(), QString(512, 'a'));
-  EXPECT_EQ(window_->FirstEntry().length, 512u);
-  Choose(50, "/tmp/out");
-  EXPECT_EQ(Colour(30), kGreen);
-  Show();
-  SaveArtifact("passtool_matching.png");
-
-  // A paste that would pass 512 bytes is refused whole and said so; one that fits is taken.
-  const struct {
-    QString clip;
-    bool shortcut;  // Ctrl+V, or the edit's own Paste (its context menu's)
-    QString after;
-  } pastes[] = {{QString(600, 'p'), true, "ab"},
-                {QString(300, u'é'), false, "ab"},
-                {QString(510, 'p'), true, "ab" + QString(510, 'p')}};
-  for (const auto& p : pastes) {
-    Click(82);
-    Type(81, "ab");
-    window_->ShowStatus("Title", "Message");
-    QGuiApplication::clipboard()->setText(p.clip);
-    if (p.shortcut)
-      QTest::keyClick(Edit(81), Qt::Key_V, Qt::ControlModifier);
-    else
-      Edit(81)->paste();
-    EXPECT_EQ(Edit(81)->text(), p.after);
-    EXPECT_EQ(Text(90) + " | " + Text(91),
-              QString(p.after == "ab" ? "Second Passphrase | Error - The passphrase would be "
-                                        "longer than 512 bytes"
-                                      : "Title | Message"));
-  }
-
-  Click(72);  // clearing breaks the match; clearing an empty entry does nothing at all
-  EXPECT_EQ(Text(90), "First Passphrase");
-  EXPECT_EQ(Colour(81), kRed);
   window_->ShowStatus("Title", "Message");
-  Click(72);
-  EXPECT_EQ(Text(90), "Title");
+  Type(kFirst, QString(513, 'a'));
+  Type(kSecond, QString(511, 'a') + "éa");
+  EXPECT_EQ(window_->FirstEntry().length, 512u);
+  EXPECT_EQ(Colour(kStart) + Status(), kGreen + QString("Title | Message"));  // they match
+  // A paste that would pass 512 bytes is refused whole and said so; one that just fits is taken.
+  // Ctrl+V, or the edit's own Paste (its context menu's).
+  for (const auto& [clip, shortcut] : {std::pair{QString(511, 'p'), true},
+                                       {QString(300, u'é'), false},
+                                       {QString(510, 'p'), true}}) {
+    Click(82);
+    Type(kSecond, "ab");
+    window_->ShowStatus("Title", "Message");
+    QGuiApplication::clipboard()->setText(clip);
+    shortcut ? QTest::keyClick(Edit(kSecond), Qt::Key_V, Qt::ControlModifier)
+             : Edit(kSecond)->paste();
+    const bool fits = clip.size() == 510;
+    EXPECT_EQ(Edit(kSecond)->text(), "ab" + (fits ? clip : ""));
+    EXPECT_EQ(Status(), fits ? "Title | Message"
+                             : "Second Passphrase | Error - The passphrase would be longer than "
+                               "512 bytes");
+  }
 }
 
-TEST_F(PassphraseWindowTest, ConfidentialModeHidesEntriesPathsAndCounts) {
-  Choose(40, "/home/user/Documents/report.pdf");
-  Choose(50, "/home/user/Documents/report.pdf.sealed");
-  Type(71, "correct horse battery staple");
-  Type(81, "correct horse battery staple");
+TEST_F(PassphraseTest, ConfidentialModeHidesEntriesPathsAndCounts) {
+  Choose(kOpen, "/home/user/Documents/report.pdf");
+  Choose(kSaveAs, "/home/user/Documents/report.pdf.sealed");
+  Type(kFirst, "correct horse battery staple");
+  Type(kSecond, "correct horse battery staple");
   SaveArtifact("guide_aespraxel.png");  // the user's guide shows this one
-  Click(72);
-  Click(82);
-  Choose(40, "/tmp/in");
-  Choose(50, "/tmp/out");
-  Type(71, "pässword");
-  Type(81, "pässword!");
-  Click(10);
-  EXPECT_EQ(Text(10), "Show");
-  EXPECT_EQ(Text(91), "On");
-  const std::vector<QString> shown = {"/tmp/in", "/tmp/out", "pässword", "pässword!"};
-  const int edits[4] = {41, 51, 71, 81};
-  for (int i = 0; i < 4; ++i)
-    EXPECT_EQ(Edit(edits[i])->displayText(), QString(shown[i].size(), '-'));
-  EXPECT_EQ(Text(70), "---");
-  EXPECT_EQ(Text(80), "---");
-  EXPECT_EQ(Colour(81), kRed);
-  Click(10);
-  EXPECT_EQ(Text(10), "Hide");
-  EXPECT_EQ(Text(91), "Off");
-  EXPECT_EQ(Text(70), "009");
-  EXPECT_EQ(Text(80), "010");
-  for (int i = 0; i < 4; ++i)
-    EXPECT_EQ(Edit(edits[i])->displayText(), shown[i]);
+  Click(kHide);
+  EXPECT_EQ(Status(), "Confidential Mode | On");
+  for (int id : {41, 51, kFirst, kSecond})
+    EXPECT_EQ(Edit(id)->displayText(), QString(Edit(id)->text().size(), '-')) << id;
+  EXPECT_EQ(Text(70) + Text(80), "------");
 }
 
-TEST_F(PassphraseWindowTest, FileChoicesRefuseTheSameFileAndTheLastChoiceGoes) {
-  Choose(40, "/tmp/a");
-  EXPECT_EQ(Text(91), "Set");
-  Choose(50, "/tmp/a");  // the output goes
-  EXPECT_EQ(Edit(51)->text(), "");
-  EXPECT_EQ(Text(90), "Error");
-  EXPECT_EQ(Text(91), "Input and output can not be the same file");
-  EXPECT_EQ(prompts_.Records().back().request.text, "Input and output can not be the same file");
-  Choose(50, "/tmp/A");                                     // names compared byte for byte
-  Choose(40, "/tmp/A");                                     // the input goes
-  EXPECT_EQ(prompts_.Records()[4].request.text, "/tmp/a");  // the dialog starts from the path
-  EXPECT_EQ(Edit(41)->text(), "");
-  EXPECT_EQ(Edit(51)->text(), "/tmp/A");
-  Choose(40, QString(260, 'p'));  // the job holds 259 bytes: refused, nothing chosen
-  EXPECT_EQ(prompts_.Records().back().request.text, "The path is too long: at most 259 bytes");
-  EXPECT_EQ(Edit(41)->text(), "");
+TEST_F(PassphraseTest, FileChoicesRefuseTheSameNameAndTooLongAName) {
+  Choose(kOpen, "/tmp/a");
+  Choose(kSaveAs, "/tmp/a");             // the output goes; names are compared byte for byte
+  Choose(kOpen, std::string(260, 'p'));  // the job holds 259 bytes: refused, nothing chosen
+  EXPECT_EQ(Edit(41)->text() + Edit(51)->text(), "/tmp/a");
+  EXPECT_EQ(prompts_.Records()[2].request.text, "Input and output can not be the same file");
+  EXPECT_EQ(LastBox().text, "The path is too long: at most 259 bytes");
+}
+
+TEST_F(PassphraseTest, FilesSealedHereOpenInTheConsoleAndTheReverse) {
+  const Bytes small = RandomBytes(10, 1);
+  WriteFileBytes(File("small"), small);
+  Prepare(Direction::Encrypt, File("small"), File("small.sealed"));
+  ExpectBox(RunJob(kStart, PromptAnswer::Ok), "   Operation Complete", PromptIcon::None,
+            PromptButtons::Ok);
+  EXPECT_EQ(prompts_.Records().back().ownerCaption, "Complete");
+  EXPECT_EQ(Status(), "Encrypting | Complete");
+  ExpectReadyAgain();
+  EXPECT_EQ(Console("D", "small.sealed", "small.opened", kPassphrase),
+            "Decryption Complete. Authentication Tag Correct\r\n");
+  EXPECT_EQ(ReadFileBytes(File("small.opened")), small);
+
+  const Bytes large = RandomBytes(2 * kChunk + 5, 2);  // several chunks and progress steps
+  WriteFileBytes(File("large"), large);
+  ASSERT_EQ(Console("E", "large", "large.sealed", kPassphrase), "Encryption Complete\r\n");
+  Prepare(Direction::Decrypt, File("large.sealed"), File("large.opened"));
+  BeforeJobEnd lateAbort(*window_, [&] { Click(kStart); });  // changes no verdict
+  EXPECT_EQ(RunJob(kStart, PromptAnswer::Ok).text, "   Operation Complete");
+  EXPECT_EQ(Status(), "Decrypting | Complete");
+  EXPECT_EQ(ReadFileBytes(File("large.opened")), large);
+  ExpectReadyAgain();
+  // A wrong passphrase: "Complete" under its box though the run ended short; No keeps the output.
+  QString lineUnderBox;
+  prompts_.OnMessage([&] { lineUnderBox = Text(91); });
+  Prepare(Direction::Decrypt, File("small.sealed"), File("wrong.opened"), "wrong");
+  BeforeJobEnd wrongTagAbort(*window_, [&] { Click(kStart); });  // changes no verdict either
+  ExpectBox(RunJob(kStart, PromptAnswer::No),
+            "Decryption Failure\r\nIncorrect passphrase or damaged file\r\n\r\n"
+            "Would you like the output file deleted?",
+            PromptIcon::Error, PromptButtons::YesNo);
+  EXPECT_EQ(lineUnderBox, "Complete");
+  EXPECT_EQ(FileSize(File("wrong.opened")), small.size());
+  EXPECT_EQ(Status(), "Decrypting | Error - Incorrect passphrase");
+  ExpectReadyAgain();
+}
+
+// The first write (the sealed header) is held, so the window is checked while a job certainly
+// runs; the Abort then lands before the key derivation's first iteration.
+TEST_F(PassphraseTest, DuringAJobOnlyAbortCountsAndItStopsTheJob) {
+  WriteFileBytes(File("plain"), RandomBytes(3 * kChunk, 4));
+  Prepare(Direction::Encrypt, File("plain"), File("sealed"), "pw");
+  ScopedFileIo io({.writeFault = Fault::Hold});
+  Click(kStart);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return io.Holding(); }, 60000));
+  EXPECT_EQ(Text(kStart) + " " + Status(), "Abort Encrypting | Working - 000%");
+  EXPECT_TRUE(Edit(kFirst)->isReadOnly());
+  for (int id : {kHide, kDirection, kOpen, 42, kSaveAs, 52, 72, 82})
+    Click(id);
+  QTest::keyClicks(Edit(kSecond), "x");
+  EXPECT_FALSE(window_->close());
+  EXPECT_EQ(prompts_.Records().size(), 2u);  // the two file dialogs
+  EXPECT_EQ(Text(kHide) + Text(kDirection) + Edit(kSecond)->text(), "HideEncryptpw");
+
+  prompts_.QueueAnswer(PromptAnswer::No);
+  Click(kStart);  // Abort
+  io.Release();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window_->IdleFlag(); }, 600000));
+  ExpectBox(LastBox(), "             Operation Aborted\r\nWould you like the output file deleted?",
+            PromptIcon::None, PromptButtons::YesNo);
+  EXPECT_EQ(Status(), "Encrypting | Aborted");
+  EXPECT_EQ(FileSize(File("sealed")), 45u);  // the header alone: no block was processed
+  ExpectReadyAgain();
+  EXPECT_FALSE(Edit(kFirst)->isUndoAvailable());  // the history went when the job began
+}
+
+TEST_F(PassphraseTest, RefusalsBeforeTheRunAndIoFailuresDuringIt) {
+  Bytes v2(46, 0);
+  v2[0] = 2;
+  WriteFileBytes(File("v2"), v2);
+  WriteFileBytes(File("huge"), Bytes{});
+  ASSERT_EQ(truncate(File("huge").c_str(), 68719476705), 0);  // sparse: one byte too many
+  const Bytes plain = RandomBytes(3 * kChunk, 5);
+  WriteFileBytes(File("plain"), plain);
+  const struct {
+    const char *input, *output, *status, *box;
+    FaultPlan plan;
+  } cases[] = {
+      // clang-format off
+      {"missing", "out", "Open File | Error - Could not open the file", nullptr, {}},
+      {"v2", "out", "Open File | Error - Only a file with a V1 header can be decrypted", nullptr, {}},
+      {"plain", "no/dir/out", "Save File As | Error - Could not save the file", nullptr, {}},
+      {"huge", "out", "Open File | Error - The input file is too large to encrypt", nullptr, {}},
+      {"plain", "./plain", "Error | Input and output can not be the same file", nullptr, {}},
+      // During the run: the whole text in the box, no deletion offered, the first chunk stays.
+      {"plain", "out", "Encrypting | Aborted", "Error - Could not save the file",
+       {.writeFault = Fault::Fail, .writeAt = 45 + kChunk}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    Prepare(c.input == std::string("v2") ? Direction::Decrypt : Direction::Encrypt, File(c.input),
+            File(c.output));
+    ScopedFileIo io(c.plan);
+    ExpectBox(RunJob(kStart, PromptAnswer::Yes),
+              c.box ? c.box : QString(c.status).section(" | ", 1).remove("Error - "),
+              PromptIcon::Error, PromptButtons::Ok);
+    EXPECT_EQ(Status(), c.status);
+    EXPECT_EQ(FileExists(File("out")), c.box != nullptr);
+    ExpectReadyAgain();
+  }
+  EXPECT_EQ(FileSize(File("out")), 45 + kChunk);
+  EXPECT_EQ(ReadFileBytes(File("plain")), plain);
 }
 
 }  // namespace
