@@ -52,7 +52,7 @@ def copy_tree(scratch):
         if src.is_file():
             dst.parent.mkdir(parents=True, exist_ok=True)
             if not dst.exists() or dst.read_bytes() != src.read_bytes():
-                shutil.copy2(src, dst)
+                shutil.copy(src, dst)  # a new time, so that the build sees the change
 
 
 def build(scratch, jobs):
