@@ -49,7 +49,6 @@ TEST_P(AesTest, MatchesPublishedAnswers) {
     SCOPED_TRACE(record.where);
     const Bytes& key = record.Get("KEY");
     const auto size = static_cast<engine::KeySize>(key.size() / 8 - 2);
-    ASSERT_EQ(engine::KeyBytes(size), key.size());
     if (!record.Has("PLAINTEXT")) continue;  // an expansion example: implied by the blocks
     const Bytes &plain = record.Get("PLAINTEXT"), &cipher = record.Get("CIPHERTEXT");
     if (record.section == "ENCRYPT") {

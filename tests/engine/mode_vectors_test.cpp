@@ -1,9 +1,6 @@
-// The modes of a key/IV file job against published answers, run through the real job on both AES
-// backends: the AESAVS multiblock messages for ECB, CBC, CFB-128 and OFB, the SP 800-38A and
-// RFC 3686 CTR examples, and GCM (the CAVP files, wrong-tag records included, and the published
-// test cases). The job's files differ from the vectors in two places: padded modes add 1 to 16
-// bytes of value p on encryption and drop v bytes when the last byte v is 1 to 16 on decryption,
-// and a GCM file is the 16-byte tag followed by the ciphertext.
+// The modes of a key/IV file job against published answers, through the real job on both AES
+// backends: the AESAVS multiblock messages (ECB, CBC, CFB-128, OFB), the SP 800-38A and RFC 3686
+// CTR examples, and GCM (the CAVP files, wrong-tag records included, and the published cases).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -62,9 +59,9 @@ class ModeVectorTest : public ::testing::TestWithParam<std::tuple<bool, VectorSe
   testing_support::TempDir dir_;
 };
 
-// Encrypt records run in both directions, decrypt records in theirs. A wrong-tag record reports
-// the wrong tag, yet the whole plaintext-length output is written (unauthenticated, so the vector
-// lacks it).
+// Encrypt records run in both directions, decrypt records in theirs; a GCM file is the tag, then
+// the ciphertext. A wrong-tag record reports the wrong tag, yet the whole plaintext-length output
+// is written (unauthenticated, so the vector lacks it).
 TEST_P(ModeVectorTest, FileJobMatchesVectors) {
   const VectorSet set = std::get<1>(GetParam());
   const bool gcm = set.mode == CipherMode::Gcm, padded = engine::IsPaddedMode(set.mode);
@@ -98,7 +95,7 @@ TEST_P(ModeVectorTest, FileJobMatchesVectors) {
       EXPECT_EQ(encrypted.second.substr(0, 2 * cipher.size()), BytesToHex(cipher));
       EXPECT_EQ(encrypted.second.size(), 2 * (cipher.size() + (padded ? 16 : 0)));
     }
-    // A padded decryption trims by its last byte alone.
+    // A padded decryption drops v bytes when the last byte v is 1 to 16.
     if (padded && plain.back() >= 1 && plain.back() <= 16)
       plain.resize(plain.size() - plain.back());
     EXPECT_EQ(decrypted, std::make_pair(JobStatus::DecryptionComplete, BytesToHex(plain)));

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <future>
 #include <string>
 #include <thread>
@@ -145,19 +144,5 @@ TEST_P(KdfPathTest, TheFlagStopsTheDerivation) {
 
 INSTANTIATE_TEST_SUITE_P(Paths, KdfPathTest, ::testing::Bool(),
                          [](const auto& test) { return test.param ? "Hardware" : "Software"; });
-
-// The processor check reads CPUID; the kernel's own reading of it is an independent witness.
-TEST(Sha256Backend, HardwareFollowsTheProcessor) {
-  EXPECT_EQ(keys::Sha256HardwareActive(), keys::Sha256HardwareAvailable()) << "initial choice";
-  std::ifstream cpuinfo("/proc/cpuinfo");
-  std::string line;
-  while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {
-  }
-  const std::string flags = line + " ";
-  EXPECT_EQ(keys::Sha256HardwareAvailable(), flags.find(" sha_ni ") != std::string::npos &&
-                                                 flags.find(" ssse3 ") != std::string::npos &&
-                                                 flags.find(" sse4_1 ") != std::string::npos)
-      << line;
-}
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -21,21 +22,15 @@ void Check(int result, const char* call) {
   if (result != 1) throw std::runtime_error(std::string("OpenSSL: ") + call + " failed");
 }
 
+// PCBC runs on ECB; OpenSSL's "cfb" is CFB-128.
 const EVP_CIPHER* CipherFor(CipherMode mode, size_t keyBytes) {
-  using Factory = const EVP_CIPHER* (*)();
-  // Rows in mode code order (PCBC runs on ECB), columns by key size.
-  static const Factory kCiphers[][3] = {
-      {EVP_aes_128_ctr, EVP_aes_192_ctr, EVP_aes_256_ctr},
-      {EVP_aes_128_gcm, EVP_aes_192_gcm, EVP_aes_256_gcm},
-      {EVP_aes_128_ofb, EVP_aes_192_ofb, EVP_aes_256_ofb},
-      {EVP_aes_128_cfb128, EVP_aes_192_cfb128, EVP_aes_256_cfb128},
-      {EVP_aes_128_cbc, EVP_aes_192_cbc, EVP_aes_256_cbc},
-      {EVP_aes_128_ecb, EVP_aes_192_ecb, EVP_aes_256_ecb},
-      {EVP_aes_128_ecb, EVP_aes_192_ecb, EVP_aes_256_ecb},
-  };
-  if (keyBytes != 16 && keyBytes != 24 && keyBytes != 32)
+  std::string name = mode == CipherMode::Pcbc ? "ECB" : engine::Traits(mode).name;
+  std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+  const EVP_CIPHER* cipher =
+      EVP_get_cipherbyname(("aes-" + std::to_string(8 * keyBytes) + "-" + name).c_str());
+  if (cipher == nullptr)
     throw std::invalid_argument("AES key of " + std::to_string(keyBytes) + " bytes");
-  return kCiphers[static_cast<size_t>(mode)][(keyBytes - 16) / 8]();
+  return cipher;
 }
 
 // One pass of a cipher over `data`, without padding; `iv` may be null where the mode takes none.
