@@ -1,6 +1,5 @@
 // Fault injection under the file layer: one raw read or write call, chosen by its file position,
-// fails, stalls, moves only part of its bytes or is interrupted, or the output's close fails; or
-// the input is emulated and the output discarded so that large jobs run without touching the disk.
+// fails, stalls, moves only part of its bytes or is interrupted, or the output's close fails.
 #pragma once
 
 #include <stdint.h>
@@ -27,10 +26,6 @@ struct FaultPlan {
   Fault writeFault = Fault::None;
   uint64_t writeAt = 0;     // output position of the faulty write
   int writeOccurrence = 1;  // which write at that position (a GCM tag is the second write at 0)
-  // Large jobs without disk traffic: reads advance the file position and report the bytes
-  // without filling the buffer; writes report success and write nothing.
-  bool emulateInput = false;
-  bool discardOutput = false;
   bool closeFails = false;  // the output's close reports EIO (after closing it)
 };
 

@@ -1,8 +1,7 @@
 // Runs a key/IV file job end to end through the real engine, as a program would.
 #include "tests/support/job_runner.h"
 
-#include <gtest/gtest.h>
-#include <string.h>
+#include <stdio.h>
 
 #include <algorithm>
 #include <mutex>
@@ -24,16 +23,10 @@ struct ProgressLog {
 
 void RecordProgress(const engine::CipherJob& job, void* context) {
   auto* log = static_cast<ProgressLog*>(context);
-  uint8_t percent = job.percent.load();
+  log->last = job.percent.load();
+  log->max = std::max(log->max, log->last);
   ++log->reports;
-  log->last = percent;
-  log->max = std::max(log->max, percent);
-  if (percent == log->stopAtPercent) log->job->stopFlag.store(engine::kStopRequested);
-}
-
-void CopyPath(char (&target)[engine::kPathCapacity], const std::string& path) {
-  memset(target, 0, sizeof target);
-  memcpy(target, path.data(), std::min(path.size(), sizeof target - 1));
+  if (log->last == log->stopAtPercent) log->job->stopFlag.store(engine::kStopRequested);
 }
 
 }  // namespace
@@ -48,9 +41,7 @@ bool UseBackend(bool hardware) {
   return engine::ForceAesBackend(hardware);
 }
 
-FileJobResult RunFileJob(const FileJobSpec& spec) {
-  BuildTablesOnce();
-  engine::CipherJob job;
+void FillJob(engine::CipherJob& job, const FileJobSpec& spec) {
   job.host = spec.host;
   job.kind = spec.kind;
   job.header = &kSealedHeader;
@@ -59,9 +50,15 @@ FileJobResult RunFileJob(const FileJobSpec& spec) {
   job.mode = spec.mode;
   std::copy_n(spec.key.begin(), std::min(spec.key.size(), sizeof job.key), job.key);
   std::copy_n(spec.iv.begin(), std::min(spec.iv.size(), sizeof job.iv), job.iv);
-  CopyPath(job.inputPath, spec.input);
-  CopyPath(job.outputPath, spec.output);
+  snprintf(job.inputPath, sizeof job.inputPath, "%s", spec.input.c_str());
+  snprintf(job.outputPath, sizeof job.outputPath, "%s", spec.output.c_str());
   job.disposition = spec.disposition;
+}
+
+FileJobResult RunFileJob(const FileJobSpec& spec) {
+  BuildTablesOnce();
+  engine::CipherJob job;
+  FillJob(job, spec);
   ProgressLog log{&job, spec.stopAtPercent};
   job.onProgress = RecordProgress;
   job.progressContext = &log;

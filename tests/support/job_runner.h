@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 
 #include "engine/backend.h"
 #include "engine/job.h"
@@ -31,8 +32,8 @@ struct FileJobSpec {
 
 struct FileJobResult {
   engine::JobStatus status;
-  uint8_t stopFlag;
-  uint8_t ioError;
+  engine::StopFlag stopFlag;
+  engine::IoError ioError;
   bool prepared;        // PrepareJobFiles succeeded and the run took place
   int progressReports;  // calls of the progress callback
   uint8_t lastPercent;  // percent at the last report
@@ -40,14 +41,17 @@ struct FileJobResult {
 };
 
 // Fills a CipherJob from the request, prepares the files, runs the job, closes the files and wipes
-// the job's secrets. The AES tables must have been built (BuildTablesOnce).
+// the job's secrets.
 FileJobResult RunFileJob(const FileJobSpec& spec);
+
+// Fills a job record as RunFileJob does, for tests that act between the steps.
+void FillJob(engine::CipherJob& job, const FileJobSpec& spec);
 
 // Builds the AES tables once per test process.
 void BuildTablesOnce();
 
-// Installs the hardware or software AES pair for a test; calls GTEST_SKIP() from the caller's
-// context when the hardware pair is asked for but missing, so it shows as skipped, not passed.
+// Installs the hardware or software AES pair for a test; false when the hardware pair is asked
+// for but missing. The macro makes that case show as skipped, not passed.
 bool UseBackend(bool hardware);
 #define USE_BACKEND_OR_SKIP(hardware)                           \
   do {                                                          \

@@ -1,13 +1,10 @@
-// Reference ciphertexts from OpenSSL's libcrypto, laid out as a key/IV encryption job writes them.
+// Reference ciphertexts from OpenSSL's libcrypto, laid out as a key/IV job writes them.
 #pragma once
 
 #include "engine/job.h"
 #include "tests/support/test_files.h"
 
 namespace testing_support {
-
-// The data followed by 1 to 16 bytes of value p = 16 - size % 16 (PKCS#7).
-Bytes Pkcs7Pad(const Bytes& data);
 
 // The file a key/IV job must write when encrypting `plain` in `mode` with `key` (16, 24 or 32
 // bytes) and the 16-byte `iv`:

@@ -1,10 +1,8 @@
 // Test helpers for files on disk.
 #include "tests/support/test_files.h"
 
-#include <dirent.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,10 +15,8 @@ namespace testing_support {
 TempDir::TempDir() {
   const char* base = getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/aessuite-test-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = buffer.data();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
 }
 
 TempDir::~TempDir() {
@@ -47,19 +43,15 @@ bool FileExists(const std::string& path) {
 }
 
 uint64_t FileSize(const std::string& path) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) throw std::runtime_error("no file " + path);
-  return static_cast<uint64_t>(info.st_size);
+  return std::filesystem::file_size(path);
 }
 
 Bytes RandomBytes(size_t count, uint64_t seed) {
   std::mt19937_64 generator(seed);
   Bytes bytes(count);
-  for (size_t i = 0; i < count; i += 8) {
-    uint64_t word = generator();
-    for (size_t j = 0; j < 8 && i + j < count; ++j)
+  for (size_t i = 0; i < count; i += 8)
+    for (uint64_t word = generator(), j = 0; j < 8 && i + j < count; ++j)
       bytes[i + j] = static_cast<uint8_t>(word >> (8 * j));
-  }
   return bytes;
 }
 
@@ -72,23 +64,19 @@ Bytes HexToBytes(const std::string& hex) {
 }
 
 std::string BytesToHex(const Bytes& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string hex;
   for (uint8_t b : bytes) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 15];
+    hex += "0123456789abcdef"[b >> 4];
+    hex += "0123456789abcdef"[b & 15];
   }
   return hex;
 }
 
 int OpenDescriptorCount() {
-  int count = 0;
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return -1;
-  while (readdir(dir) != nullptr)
-    ++count;
-  closedir(dir);
-  return count - 3;  // ".", ".." and the directory's own descriptor
+  using std::filesystem::directory_iterator;  // its own descriptor is in the listing
+  return static_cast<int>(
+             std::distance(directory_iterator("/proc/self/fd"), directory_iterator())) -
+         1;
 }
 
 int PartFileCount(const std::string& folder) {
