@@ -99,6 +99,11 @@ TEST_P(ModeVectorTest, FileJobMatchesVectors) {
     if (padded && plain.back() >= 1 && plain.back() <= 16)
       plain.resize(plain.size() - plain.back());
     EXPECT_EQ(decrypted, std::make_pair(JobStatus::DecryptionComplete, BytesToHex(plain)));
+    if (gcm) {  // every byte of the tag counts, down to the last; the job leaves no H behind
+      EXPECT_TRUE(engine::GcmStateIsWiped());
+      cipher[15] ^= 1;
+      EXPECT_EQ(Run(Direction::Decrypt, cipher).first, JobStatus::WrongTag);
+    }
     if (HasFailure() && ++recordsAfterFailure == 8) return;  // enough to tell what is wrong
   }
   EXPECT_EQ(failRecords, set.failRecords);
