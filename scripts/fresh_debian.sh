@@ -45,6 +45,7 @@ trap 'exit 130' INT TERM
 
 mkdir "$root"
 tar -C "$root" -xf "$base"
+chmod 755 "$root"  # the staging folder's 0700 came along in the tarball; a real / is 755
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 git clone --quiet --no-hardlinks "file://$PWD" "$root/src"
 git -C "$root/src" log -1 --format='Checked out %h %s'
