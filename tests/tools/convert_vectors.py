@@ -1,19 +1,20 @@
 #!/usr/bin/env python3
-"""Converts published AES test vectors into the suite's vector format under tests/vectors/.
+"""Converts published test vectors into the suite's vector format under tests/vectors/.
 
-Input: the NIST CAVP response files (AESAVS KAT and MMT, GCM) and the RFC 3686 CTR vectors, as
-shipped by Debian's python3-cryptography-vectors package. This script only reshapes text; it
-computes nothing and uses none of our code.
+Input, as shipped by Debian's python3-cryptography-vectors package: the NIST CAVP AESAVS (KAT
+and MMT), GCMVS and SHAVS response files, and the RFC 3686 (CTR) and RFC 4231 (HMAC-SHA-256)
+cases. The script only reshapes text; it computes nothing and uses none of our code. The small
+hand-written files (fips197.txt, ctr_sp800_38a.txt, gcm_published.txt,
+pbkdf2_sha256_rfc7914.txt) are not produced here.
 
 Output format, read by tests/support/vector_file.cpp:
     # source: <where the records came from>     (comments start with '#')
-    [SECTION]                                    (ENCRYPT or DECRYPT)
+    [SECTION]                                    (ENCRYPT, DECRYPT, SHA256 or HMAC)
     NAME = hexvalue                              (one record: consecutive lines)
     FAIL                                         (a bare word is a flag of the record)
     <blank line>                                 (ends the record)
-
-Names: KEY, IV, PLAINTEXT, CIPHERTEXT, TAG. Hex is lower case. The small hand-written files
-(fips197.txt, ctr_sp800_38a.txt, gcm_published.txt) are not produced here.
+Names: KEY, IV, PLAINTEXT, CIPHERTEXT, TAG, MSG, DIGEST, MAC; hex is lower case. The empty
+message of SHAVS (written there as Len = 0, Msg = 00) is the flag EMPTY.
 
 Usage: convert_vectors.py [--source DIR] [--out DIR]
 """
@@ -24,101 +25,56 @@ import re
 import subprocess
 import sys
 
-DEFAULT_SOURCE = "/usr/lib/python3/dist-packages/cryptography_vectors/ciphers/AES"
 PACKAGE = "python3-cryptography-vectors"
 KEY_BITS = (128, 192, 256)
-
-# Source names (NIST's and RFC 3686's spellings) to ours; Count/COUNT is dropped.
-NAME_MAP = {
-    "KEY": "KEY",
-    "Key": "KEY",
-    "IV": "IV",
-    "PLAINTEXT": "PLAINTEXT",
-    "PT": "PLAINTEXT",
-    "CIPHERTEXT": "CIPHERTEXT",
-    "CT": "CIPHERTEXT",
-    "Tag": "TAG",
-    "AAD": "AAD",  # checked empty by the GCM filter, then dropped
-}
-DROPPED = {"COUNT", "Count"}
-HEX = re.compile(r"^[0-9a-fA-F]*$")
+NAMES = {"KEY": "KEY", "Key": "KEY", "IV": "IV", "PLAINTEXT": "PLAINTEXT", "PT": "PLAINTEXT",
+         "CIPHERTEXT": "CIPHERTEXT", "CT": "CIPHERTEXT", "Tag": "TAG", "AAD": "AAD",
+         "Msg": "MSG", "MD": "DIGEST", "Len": "Len"}
+GCM_ORDER = ("KEY", "IV", "PLAINTEXT", "CIPHERTEXT", "TAG", "FAIL")
 
 
 class ConversionError(Exception):
     pass
 
 
-def package_version():
-    try:
-        out = subprocess.run(["dpkg-query", "-W", "-f=${Version}", PACKAGE],
-                             capture_output=True, text=True, check=True)
-        return out.stdout.strip()
-    except (OSError, subprocess.CalledProcessError):
-        return "unknown version"
-
-
-def read_response_file(path):
-    """Yields (section, params, record) from a CAVP-style file.
-
-    section is the last bare header such as ENCRYPT; params holds the 'name = value' headers seen
-    since (GCM's [Keylen = 128] and so on); record is a list of (name, value) pairs and flags.
-    """
-    section = None
-    params = {}
-    record = []
+def read_records(path):
+    """Yields (section, params, fields) from a CAVP-style file: section is the last bare header
+    such as ENCRYPT, params the 'name = value' headers since it, fields the record's (name,
+    value) pairs with our names and lower-case hex (value None for a flag), counters dropped."""
+    section, params, record = None, {}, []
     with open(path, encoding="ascii") as f:
         lines = f.read().splitlines()
     for number, raw in enumerate(lines + [""], start=1):
         line = raw.strip()
         if line.startswith("#"):
             continue
-        if not line:
-            if record:
-                yield section, dict(params), record
-                record = []
-            continue
         header = re.fullmatch(r"\[(.+)\]", line)
-        if header:
+        pair = re.fullmatch(r"(\w+)\s*=\s*(\S*)", line)
+        if not line and record:
+            yield section, dict(params), record
+            record = []
+        elif header:
+            setting = re.fullmatch(r"(\w+)\s*=\s*(\w+)", header.group(1))
             if record:
                 raise ConversionError(f"{path}:{number}: header inside a record")
-            text = header.group(1)
-            pair = re.fullmatch(r"(\w+)\s*=\s*(\w+)", text)
-            if pair:
-                params[pair.group(1)] = pair.group(2)
+            if setting:
+                params[setting.group(1)] = setting.group(2)
             else:
-                section = text
-                params = {}
-            continue
-        pair = re.fullmatch(r"(\w+)\s*=\s*(\S*)", line)
-        if pair:
-            record.append((pair.group(1), pair.group(2)))
-        elif re.fullmatch(r"\w+", line):
+                section, params = header.group(1), {}
+        elif pair and pair.group(1) not in ("COUNT", "Count"):
+            name, value = pair.groups()
+            digits = r"\d+" if name == "Len" else r"([0-9a-fA-F]{2})*"
+            if name not in NAMES or not re.fullmatch(digits, value):
+                raise ConversionError(f"{path}:{number}: cannot take {line!r}")
+            record.append((NAMES[name], value.lower()))
+        elif line == "FAIL":
             record.append((line, None))
-        else:
+        elif line and not pair:
             raise ConversionError(f"{path}:{number}: cannot read line {raw!r}")
 
 
-def normalise(path, record):
-    """Maps names, lower-cases hex, drops counters; refuses anything unexpected."""
-    out = []
-    for name, value in record:
-        if name in DROPPED:
-            continue
-        if value is None:
-            if name != "FAIL":
-                raise ConversionError(f"{path}: unknown flag {name}")
-            out.append((name, None))
-            continue
-        if name not in NAME_MAP:
-            raise ConversionError(f"{path}: unknown field {name}")
-        if not HEX.match(value) or len(value) % 2:
-            raise ConversionError(f"{path}: bad hex in {name}: {value}")
-        out.append((NAME_MAP[name], value.lower()))
-    return out
-
-
 def write_vector_file(path, sources, sections):
-    """sections: list of (name, records); each record a list of (name, value or None)."""
+    """sections: (name, records) pairs; each record a list of (name, value or None)."""
     lines = [f"# source: {s}" for s in sources]
     for name, records in sections:
         if not records:
@@ -126,115 +82,123 @@ def write_vector_file(path, sources, sections):
         lines += ["", f"[{name}]"]
         for record in records:
             lines.append("")
-            for field, value in record:
-                lines.append(field if value is None else f"{field} = {value}")
+            lines += [field if value is None else f"{field} = {value}" for field, value in record]
     with open(path, "w", encoding="ascii", newline="\n") as f:
         f.write("\n".join(lines) + "\n")
     count = sum(len(r) for _, r in sections)
     print(f"{os.path.basename(path)}: {count} records, {os.path.getsize(path)} bytes")
 
 
-def collect_sections(files):
-    """ENCRYPT and DECRYPT records from AESAVS files, in file order."""
-    sections = {"ENCRYPT": [], "DECRYPT": []}
-    for path in files:
-        for section, _, record in read_response_file(path):
+def by_section(paths, names, keep=lambda params, fields: fields, title=None):
+    """The records of `paths` in file order, grouped under `names` (the only sections allowed;
+    None for a file without sections, then named `title`); `keep` filters or reshapes a record
+    (None drops it)."""
+    sections = {name: [] for name in names}
+    for path in paths:
+        for section, params, fields in read_records(path):
             if section not in sections:
                 raise ConversionError(f"{path}: unexpected section {section}")
-            sections[section].append(normalise(path, record))
-    return [(name, sections[name]) for name in ("ENCRYPT", "DECRYPT")]
+            kept = keep(params, fields)
+            if kept is not None:
+                sections[section].append(kept)
+    return [(name or title, sections[name]) for name in names]
 
 
-def source_line(origin, path, version):
-    return f"{origin}, {os.path.basename(path)} (Debian {PACKAGE} {version})"
+def gcm_record(params, fields):
+    """Records with a 96-bit IV, no AAD, a 128-bit tag and a non-empty plaintext, in our order."""
+    if (params.get("IVlen") != "96" or params.get("AADlen") != "0"
+            or params.get("Taglen") != "128" or params.get("PTlen") == "0"):
+        return None
+    if any(name == "AAD" and value for name, value in fields):
+        raise ConversionError("AAD in a section declared without it")
+    return sorted((f for f in fields if f[0] != "AAD"), key=lambda f: GCM_ORDER.index(f[0]))
 
 
-def convert_kat(source, out, version):
-    # The block cipher alone: ECB answers are single AES calls. The CBC/CFB/OFB copies of these
-    # files use an all-zero IV and repeat the same blocks, so they add nothing.
+def message(fields):
+    """The message field, checked against Len (in bits); SHAVS's empty message is a flag."""
+    bits, text = int(fields["Len"]), fields["MSG"]
+    if bits == 0 and text == "00":
+        return ("EMPTY", None)
+    if bits != 4 * len(text):
+        raise ConversionError(f"Len = {bits} for {len(text) // 2} bytes")
+    return ("MSG", text)
+
+
+def sha_record(params, fields):
+    fields = dict(fields)
+    if params.get("L") != "32" or sorted(fields) != ["DIGEST", "Len", "MSG"]:
+        raise ConversionError(f"not a SHA-256 record: {sorted(fields)}")
+    return [message(fields), ("DIGEST", fields["DIGEST"])]
+
+
+def hmac_record(_, fields):
+    fields = dict(fields)
+    return [("KEY", fields["KEY"]), message(fields), ("MAC", fields["DIGEST"])]
+
+
+def convert(source, out, version):
+    def origin(text, *paths):
+        return [f"{text}, {os.path.basename(p)} (Debian {PACKAGE} {version})" for p in paths]
+
+    aes = os.path.join(source, "ciphers", "AES")
+    both = ("ENCRYPT", "DECRYPT")
     for bits in KEY_BITS:
-        files = [os.path.join(source, "ECB", f"ECB{kind}{bits}.rsp")
+        # The block cipher alone: ECB answers are single AES calls. The CBC/CFB/OFB copies of
+        # these files use an all-zero IV and repeat the same blocks, so they add nothing.
+        files = [os.path.join(aes, "ECB", f"ECB{kind}{bits}.rsp")
                  for kind in ("GFSbox", "KeySbox", "VarKey", "VarTxt")]
-        sources = [source_line("NIST CAVP AESAVS known-answer tests", p, version) for p in files]
-        write_vector_file(os.path.join(out, f"aes_kat_{bits}.txt"), sources,
-                          collect_sections(files))
-
-
-def convert_mmt(source, out, version):
+        write_vector_file(os.path.join(out, f"aes_kat_{bits}.txt"),
+                          origin("NIST CAVP AESAVS known-answer tests", *files),
+                          by_section(files, both))
     for mode, folder, prefix in (("ecb", "ECB", "ECB"), ("cbc", "CBC", "CBC"),
                                  ("cfb128", "CFB", "CFB128"), ("ofb", "OFB", "OFB")):
         for bits in KEY_BITS:
-            path = os.path.join(source, folder, f"{prefix}MMT{bits}.rsp")
+            path = os.path.join(aes, folder, f"{prefix}MMT{bits}.rsp")
             write_vector_file(os.path.join(out, f"mmt_{mode}_{bits}.txt"),
-                              [source_line("NIST CAVP AESAVS multiblock message tests", path,
-                                           version)],
-                              collect_sections([path]))
-
-
-def convert_ctr(source, out, version):
-    # RFC 3686 counter blocks are nonce | IV | 32-bit block counter from 1. These messages are
-    # at most three blocks, so the count never carries out of the low byte and the whole-block
+                              origin("NIST CAVP AESAVS multiblock message tests", path),
+                              by_section([path], both))
+    # RFC 3686 counter blocks are nonce | IV | 32-bit block counter from 1. These messages are at
+    # most three blocks, so the count never carries out of the low byte and the whole-block
     # counter gives the same keystream.
-    files = [os.path.join(source, "CTR", f"aes-{bits}-ctr.txt") for bits in KEY_BITS]
-    sources = [source_line("RFC 3686 test vectors", p, version) for p in files]
-    records = []
-    for path in files:
-        for section, _, record in read_response_file(path):
-            if section != "ENCRYPT":
-                raise ConversionError(f"{path}: unexpected section {section}")
-            records.append(normalise(path, record))
-    write_vector_file(os.path.join(out, "ctr_rfc3686.txt"), sources, [("ENCRYPT", records)])
-
-
-def gcm_records(path, section_name):
-    """Records with a 96-bit IV, no AAD, a 128-bit tag and a non-empty plaintext."""
-    records = []
-    for _, params, record in read_response_file(path):
-        if (params.get("IVlen") != "96" or params.get("AADlen") != "0"
-                or params.get("Taglen") != "128" or params.get("PTlen") == "0"):
-            continue
-        fields = normalise(path, record)
-        if any(name == "AAD" and value for name, value in fields):
-            raise ConversionError(f"{path}: AAD in a section declared without it")
-        fields = [(n, v) for n, v in fields if n != "AAD"]
-        # Ours: KEY, IV, PLAINTEXT (absent for FAIL), CIPHERTEXT, TAG, then the flag.
-        order = {"KEY": 0, "IV": 1, "PLAINTEXT": 2, "CIPHERTEXT": 3, "TAG": 4, "FAIL": 5}
-        fields.sort(key=lambda f: order[f[0]])
-        records.append(fields)
-    if not records:
-        raise ConversionError(f"{path}: no {section_name} records survive the filter")
-    return records
-
-
-def convert_gcm(source, out, version):
+    files = [os.path.join(aes, "CTR", f"aes-{bits}-ctr.txt") for bits in KEY_BITS]
+    write_vector_file(os.path.join(out, "ctr_rfc3686.txt"), origin("RFC 3686 test vectors", *files),
+                      by_section(files, ["ENCRYPT"]))
     for bits in KEY_BITS:
-        encrypt = os.path.join(source, "GCM", f"gcmEncryptExtIV{bits}.rsp")
-        decrypt = os.path.join(source, "GCM", f"gcmDecrypt{bits}.rsp")
-        origin = ("NIST CAVP GCMVS, sections IVlen 96, AADlen 0, Taglen 128, PTlen > 0 only")
-        write_vector_file(os.path.join(out, f"gcm_{bits}.txt"),
-                          [source_line(origin, encrypt, version),
-                           source_line(origin, decrypt, version)],
-                          [("ENCRYPT", gcm_records(encrypt, "ENCRYPT")),
-                           ("DECRYPT", gcm_records(decrypt, "DECRYPT"))])
+        encrypt = os.path.join(aes, "GCM", f"gcmEncryptExtIV{bits}.rsp")
+        decrypt = os.path.join(aes, "GCM", f"gcmDecrypt{bits}.rsp")
+        text = "NIST CAVP GCMVS, sections IVlen 96, AADlen 0, Taglen 128, PTlen > 0 only"
+        write_vector_file(os.path.join(out, f"gcm_{bits}.txt"), origin(text, encrypt, decrypt),
+                          by_section([encrypt], [None], gcm_record, "ENCRYPT")
+                          + by_section([decrypt], [None], gcm_record, "DECRYPT"))
+    for kind in ("Short", "Long"):
+        path = os.path.join(source, "hashes", "SHA2", f"SHA256{kind}Msg.rsp")
+        write_vector_file(os.path.join(out, f"sha256_{kind.lower()}_msg.txt"),
+                          origin("NIST CAVP SHAVS", path), by_section([path], [None], sha_record, "SHA256"))
+    path = os.path.join(source, "HMAC", "rfc-4231-sha256.txt")
+    write_vector_file(os.path.join(out, "hmac_sha256_rfc4231.txt"),
+                      origin("RFC 4231 section 4, test cases 1-4, 6 and 7 (case 5 truncates the "
+                             "output and is not in the source)", path),
+                      by_section([path], [None], hmac_record, "HMAC"))
 
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--source", default=DEFAULT_SOURCE,
-                        help="folder holding ECB/, CBC/, CFB/, OFB/, CTR/ and GCM/")
+    parser.add_argument("--source", default="/usr/lib/python3/dist-packages/cryptography_vectors",
+                        help="folder holding ciphers/AES/, hashes/SHA2/ and HMAC/")
     parser.add_argument("--out", default=os.path.join(here, "..", "vectors"))
     args = parser.parse_args()
     if not os.path.isdir(args.source):
         sys.exit(f"no vector folder {args.source}: apt-get install {PACKAGE}")
-    os.makedirs(args.out, exist_ok=True)
-    version = package_version()
     try:
-        convert_kat(args.source, args.out, version)
-        convert_mmt(args.source, args.out, version)
-        convert_ctr(args.source, args.out, version)
-        convert_gcm(args.source, args.out, version)
-    except (ConversionError, OSError) as error:
+        version = subprocess.run(["dpkg-query", "-W", "-f=${Version}", PACKAGE],
+                                 capture_output=True, text=True, check=True).stdout.strip()
+    except (OSError, subprocess.CalledProcessError):
+        version = "unknown version"
+    os.makedirs(args.out, exist_ok=True)
+    try:
+        convert(args.source, args.out, version)
+    except (ConversionError, OSError, ValueError) as error:
         sys.exit(f"conversion failed: {error}")
 
 
