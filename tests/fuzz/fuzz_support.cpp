@@ -4,8 +4,12 @@
 #include <openssl/evp.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <fstream>
+
+#include "engine/backend.h"
+#include "engine/modes.h"
 
 namespace fuzzing {
 
@@ -46,6 +50,41 @@ bool OpenSslGcmOpen(const uint8_t* key, size_t keyBytes, const uint8_t* nonce, c
   const bool good = EVP_DecryptFinal_ex(context, rest, &length) == 1;
   EVP_CIPHER_CTX_free(context);
   return good;
+}
+
+bool DecryptFile(engine::CipherJob& job, const uint8_t* data, size_t size, size_t hostByte,
+                 void (*run)(engine::CipherJob&)) {
+  const std::string input = Scratch().File("in"), output = Scratch().File("out");
+  WriteWhole(input, data, size);
+  unlink(output.c_str());
+  const int descriptors = testing_support::OpenDescriptorCount();
+  if (!engine::ForceAesBackend(size > 2 && (data[2] & 1))) engine::ForceAesBackend(false);
+  job.host =
+      size > hostByte && (data[hostByte] & 1) ? engine::JobHost::Window : engine::JobHost::Console;
+  job.direction = engine::Direction::Decrypt;
+  job.mode = engine::CipherMode::Gcm;
+  job.disposition = engine::Disposition::CreateNew;
+  snprintf(job.inputPath, sizeof job.inputPath, "%s", input.c_str());
+  snprintf(job.outputPath, sizeof job.outputPath, "%s", output.c_str());
+  const bool prepared = engine::PrepareJobFiles(job);
+  if (prepared) run(job);
+  engine::CloseJobFiles(job);
+  engine::WipeJobSecrets(job);
+  FUZZ_CHECK(testing_support::OpenDescriptorCount() == descriptors);
+  FUZZ_CHECK(prepared || !testing_support::FileExists(output));
+  FUZZ_CHECK(!prepared || job.ioError == engine::kNoIoError);
+  return prepared;
+}
+
+void CheckDecryption(const engine::CipherJob& job, bool authentic,
+                     const std::vector<uint8_t>& expected) {
+  if (job.host == engine::JobHost::Window) {
+    FUZZ_CHECK(job.stopFlag.load() == (authentic ? engine::kRunning : engine::kWrongTag));
+  } else {
+    FUZZ_CHECK(job.status ==
+               (authentic ? engine::JobStatus::DecryptionComplete : engine::JobStatus::WrongTag));
+  }
+  FUZZ_CHECK(testing_support::ReadFileBytes(Scratch().File("out")) == expected);
 }
 
 }  // namespace fuzzing

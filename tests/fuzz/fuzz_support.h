@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/job.h"
 #include "tests/support/test_files.h"
 
 namespace fuzzing {
@@ -26,5 +27,17 @@ void WriteWhole(const std::string& path, const uint8_t* data, size_t size);
 // the keystream-decrypted body whatever the verdict; true when the tag matches.
 bool OpenSslGcmOpen(const uint8_t* key, size_t keyBytes, const uint8_t* nonce, const uint8_t* tag,
                     const uint8_t* body, size_t bodyBytes, std::vector<uint8_t>& plain);
+
+// Decrypts the scratch folder's copy of `data` through `job` (its kind, key or passphrase set by
+// the caller) on the AES pair and the host that data[2] and data[hostByte] pick, so that both
+// pairs and both hosts meet every input. `run` is the job's run routine. Checks that no
+// descriptor is left open; returns whether the job's files were prepared.
+bool DecryptFile(engine::CipherJob& job, const uint8_t* data, size_t size, size_t hostByte,
+                 void (*run)(engine::CipherJob&));
+
+// The job's verdict is `authentic` (the window's in StopFlag, the console's in its status) and
+// the output holds `expected`: the plaintext is written before the verdict, whatever it is.
+void CheckDecryption(const engine::CipherJob& job, bool authentic,
+                     const std::vector<uint8_t>& expected);
 
 }  // namespace fuzzing
