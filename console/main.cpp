@@ -1,6 +1,7 @@
 // aestarnex: one command line, one job, one final line, and the outcome as the exit code.
 #include "console/command_line.h"
 #include "console/runs.h"
+#include "console/system_io.h"
 #include "engine/aes.h"
 #include "engine/backend.h"
 #include "engine/file.h"
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
   const char* finalLine;
   {
     console::CommandLine line;
-    console::RebuildCommandLine(argc, argv, line);
+    console::TakeCommandLine(argc, argv, line);
     console::ReadCommandLine(line, job);
     const console::ParseResult parsed = console::ParseArguments(line, job);
     if (!parsed.ok) {
