@@ -5,6 +5,12 @@ target_compile_options(project_options INTERFACE
   -fstack-protector-strong)
 target_compile_definitions(project_options INTERFACE
   $<$<CONFIG:Release>:_FORTIFY_SOURCE=2>)
+if(WIN32)
+  # One .exe with no DLL beside it: the C++ and GCC runtimes and the thread library linked in.
+  # The stack protector's checks live in libssp there.
+  target_link_options(project_options INTERFACE -static -static-libgcc -static-libstdc++
+                      -fstack-protector-strong)
+endif()
 if(AESSUITE_SANITIZE)
   target_compile_options(project_options INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
