@@ -1,0 +1,37 @@
+// What the console asks of the system beyond its files: the terminal for a passphrase typed
+// without echo, standard error, and the text of a system error. One unit per platform
+// (terminal_posix.cpp here); nothing else in console/ calls the terminal or error-text services.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace console {
+
+// Standard input is a terminal: the only place the console may ask for anything.
+bool StandardInputIsTerminal();
+
+// Turns echo off on the terminal on standard input for its lifetime. Echo comes back when it
+// ends and on SIGINT, SIGTERM, SIGHUP and SIGQUIT too, which then end the process as they would
+// have (nothing is written before the passphrase is complete).
+class NoEchoGuard {
+ public:
+  NoEchoGuard();
+  ~NoEchoGuard();
+  NoEchoGuard(const NoEchoGuard&) = delete;
+  NoEchoGuard& operator=(const NoEchoGuard&) = delete;
+};
+
+// Writes `prompt` to standard error, then reads one line from standard input: the bytes up to
+// Enter (or the end of input) go to `secret` while they fit in `capacity`; `length` counts them
+// all, so a longer line shows as longer. The line break is echoed, the rest is not (under a
+// NoEchoGuard). False when the terminal cannot be read.
+bool ReadSecretLine(const char* prompt, uint8_t* secret, size_t capacity, size_t& length);
+
+// Writes `text` to standard error as it is (nothing is added).
+void WriteError(const char* text, size_t count);
+
+// The system's text for an error code ("No such file or directory").
+const char* SystemErrorText(int code);
+
+}  // namespace console
