@@ -1,6 +1,6 @@
-// What the console asks of the system beyond its files: the terminal for a passphrase typed
-// without echo, standard error, and the text of a system error. One unit per platform
-// (terminal_posix.cpp here); nothing else in console/ calls the terminal or error-text services.
+// What the console asks of the system beyond its files: standard output and error, the terminal
+// for progress and for a passphrase typed without echo, and the text of a system error. One unit
+// per platform (terminal_posix.cpp here); nothing else in console/ calls these services.
 #pragma once
 
 #include <stddef.h>
@@ -10,6 +10,8 @@ namespace console {
 
 // Standard input is a terminal: the only place the console may ask for anything.
 bool StandardInputIsTerminal();
+// Standard output is a terminal: the only place progress is shown.
+bool StandardOutputIsTerminal();
 
 // Turns echo off on the terminal on standard input for its lifetime. Echo comes back when it
 // ends and on SIGINT, SIGTERM, SIGHUP and SIGQUIT too, which then end the process as they would
@@ -28,7 +30,8 @@ class NoEchoGuard {
 // NoEchoGuard). False when the terminal cannot be read.
 bool ReadSecretLine(const char* prompt, uint8_t* secret, size_t capacity, size_t& length);
 
-// Writes `text` to standard error as it is (nothing is added).
+// Write `count` bytes to standard output or error as they are, whatever it is connected to.
+void WriteOutput(const char* text, size_t count);
 void WriteError(const char* text, size_t count);
 
 // The system's text for an error code ("No such file or directory").

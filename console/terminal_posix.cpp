@@ -14,6 +14,7 @@ namespace console {
 namespace {
 
 constexpr int kStandardInput = 0;
+constexpr int kStandardOutput = 1;
 constexpr int kStandardError = 2;
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
@@ -33,10 +34,24 @@ void RestoreAndRaise(int signal) {
   raise(signal);
 }
 
+void WriteAll(int descriptor, const char* text, size_t count) {
+  while (count > 0) {
+    const ssize_t written = write(descriptor, text, count);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;  // nothing else can report it
+    text += written;
+    count -= static_cast<size_t>(written);
+  }
+}
+
 }  // namespace
 
 bool StandardInputIsTerminal() {
   return isatty(kStandardInput) == 1;
+}
+
+bool StandardOutputIsTerminal() {
+  return isatty(kStandardOutput) == 1;
 }
 
 NoEchoGuard::NoEchoGuard() {
@@ -81,14 +96,12 @@ bool ReadSecretLine(const char* prompt, uint8_t* secret, size_t capacity, size_t
   return true;
 }
 
+void WriteOutput(const char* text, size_t count) {
+  WriteAll(kStandardOutput, text, count);
+}
+
 void WriteError(const char* text, size_t count) {
-  while (count > 0) {
-    const ssize_t written = write(kStandardError, text, count);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;  // nothing else can report it
-    text += written;
-    count -= static_cast<size_t>(written);
-  }
+  WriteAll(kStandardError, text, count);
 }
 
 const char* SystemErrorText(int code) {
