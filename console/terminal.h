@@ -24,10 +24,10 @@ class NoEchoGuard {
   NoEchoGuard& operator=(const NoEchoGuard&) = delete;
 };
 
-// Writes `prompt` to standard error, then reads one line from standard input: the bytes up to
+// Writes `prompt` to the terminal on standard input, then reads one line from it: the bytes up to
 // Enter (or the end of input) go to `secret` while they fit in `capacity`; `length` counts them
 // all, so a longer line shows as longer. The line break is echoed, the rest is not (under a
-// NoEchoGuard). False when the terminal cannot be read.
+// NoEchoGuard). False when the terminal cannot be read or its echo could not be turned off.
 bool ReadSecretLine(const char* prompt, uint8_t* secret, size_t capacity, size_t& length);
 
 // Write `count` bytes to standard output or error as they are, whatever it is connected to.

@@ -44,6 +44,13 @@ void WriteAll(int descriptor, const char* text, size_t count) {
   }
 }
 
+// The prompt goes to the terminal it is read from, so that redirected output and error stay
+// clean; to standard error where that terminal was opened for reading only.
+void WritePrompt(const char* text, size_t count) {
+  if (write(kStandardInput, text, count) != static_cast<ssize_t>(count))
+    WriteAll(kStandardError, text, count);
+}
+
 }  // namespace
 
 bool StandardInputIsTerminal() {
@@ -77,8 +84,9 @@ NoEchoGuard::~NoEchoGuard() {
 }
 
 bool ReadSecretLine(const char* prompt, uint8_t* secret, size_t capacity, size_t& length) {
-  WriteError(prompt, strlen(prompt));
   length = 0;
+  if (!gEchoOff) return false;  // never read a passphrase the terminal would show
+  WritePrompt(prompt, strlen(prompt));
   uint8_t c = 0;
   for (;;) {
     const ssize_t got = read(kStandardInput, &c, 1);
@@ -89,10 +97,9 @@ bool ReadSecretLine(const char* prompt, uint8_t* secret, size_t capacity, size_t
     if (length <= capacity) ++length;  // one past the capacity is enough to show "too long"
   }
   engine::WipeBytes(&c, sizeof c);
-  if (!gEchoOff) return true;
   termios mode;
   // A terminal without ECHONL (a raw one) gets its line break here.
-  if (tcgetattr(kStandardInput, &mode) == 0 && (mode.c_lflag & ICANON) == 0) WriteError("\r\n", 2);
+  if (tcgetattr(kStandardInput, &mode) == 0 && (mode.c_lflag & ICANON) == 0) WritePrompt("\r\n", 2);
   return true;
 }
 
