@@ -2,8 +2,8 @@
 #include "console/runs.h"
 
 #include <string.h>
-#include <unistd.h>
 
+#include "console/terminal.h"
 #include "engine/modes.h"
 #include "engine/status.h"
 #include "keys/random.h"
@@ -13,34 +13,23 @@ namespace console {
 
 namespace {
 
-constexpr int kStandardOutput = 1;
-
-void WriteOut(const char* bytes, size_t count) {
-  while (count > 0) {
-    const ssize_t written = write(kStandardOutput, bytes, count);
-    if (written <= 0) return;  // nothing else can report it
-    bytes += written;
-    count -= static_cast<size_t>(written);
-  }
-}
-
 // Progress goes to a terminal only: in a redirected output the final line stands alone.
 void WatchProgress(engine::CipherJob& job) {
   job.host = engine::JobHost::Console;
-  job.onProgress = isatty(kStandardOutput) ? ShowProgress : nullptr;
+  job.onProgress = StandardOutputIsTerminal() ? ShowProgress : nullptr;
 }
 
 }  // namespace
 
 void PrintLine(const char* text) {
-  WriteOut(text, strnlen(text, 4096));
-  WriteOut("\r\n", 2);
+  WriteOutput(text, strnlen(text, 4096));
+  WriteOutput("\r\n", 2);
 }
 
 void ShowProgress(const engine::CipherJob& job, void*) {
   char line[] = "Working - 000%\r";
   engine::FormatPercent(job.percent.load(std::memory_order_relaxed), line + 10);
-  WriteOut(line, sizeof line - 1);
+  WriteOutput(line, sizeof line - 1);
 }
 
 const char* RunKeyIv(engine::CipherJob& job) {
