@@ -20,3 +20,8 @@ function(aessuite_install_program name)
     endforeach()
   endif()
 endfunction()
+
+# The console's bash completion, where bash-completion looks for it by the command's name.
+install(FILES ${PROJECT_SOURCE_DIR}/console/aestarnex.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME aestarnex
+        COMPONENT aestarnex)

@@ -127,6 +127,11 @@ ParseResult Fail(JobStatus status, const char* text, ConsoleFunction function) {
   return {false, status, text, function};
 }
 
+ParseResult FailOnFile(JobStatus status, const char* text, ConsoleFunction function,
+                       const char* path, const char* reason) {
+  return {false, status, text, function, path, reason};
+}
+
 void CopyPath(const Token& token, char (&path)[engine::kPathCapacity]) {
   memcpy(path, token.text, token.length);
   path[token.length] = '\0';
@@ -198,7 +203,8 @@ ParseResult ReadPaths(CommandLine& line, Token& token, engine::CipherJob& job,
   // The texts are compared byte by byte; the file job also refuses the same file under another
   // name once both can be looked at.
   if (withInput && strcmp(job.inputPath, job.outputPath) == 0)
-    return Fail(JobStatus::SameFile, kSameFile, function);
+    return FailOnFile(JobStatus::SameFile, kSameFile, function, job.outputPath,
+                      "same name as the input");
   NextToken(line, token);
   job.disposition = token.length != 0 && token.hash == kOverwrite
                         ? engine::Disposition::CreateAlways
@@ -331,6 +337,23 @@ void NextToken(CommandLine& line, Token& token) {
   }
 }
 
+ShellOption LeadingShellOption(int argc, const char* const* argv) {
+  if (argc < 2) return ShellOption::None;
+  const char* first = argv[1];
+  if (strcmp(first, "--help") == 0 || strcmp(first, "-h") == 0) return ShellOption::Help;
+  if (strcmp(first, "--version") == 0) return ShellOption::Version;
+  return ShellOption::None;
+}
+
+ParseResult CheckPassphrase(const engine::CipherJob& job) {
+  const ConsoleFunction function = ConsoleFunction::Praxel;
+  if (job.passphraseLength == 0)
+    return Fail(JobStatus::BadPassphrase, "Error - No Passphrase", function);
+  if (job.passphraseLength > engine::kMaxPassphrase)
+    return Fail(JobStatus::BadPassphrase, "Error - Passphrase > 512 Characters", function);
+  return {true, JobStatus::EncryptionComplete, "", function};
+}
+
 ParseResult ParseArguments(CommandLine& line, engine::CipherJob& job) {
   WipedToken wiped;
   Token& token = wiped.token;
@@ -353,13 +376,8 @@ ParseResult ParseArguments(CommandLine& line, engine::CipherJob& job) {
     case ConsoleFunction::Praxel: {
       job.kind = engine::JobKind::Sealed;
       if (!ReadCommand(line, token, job)) return Fail(JobStatus::NoCommand, kNoCommand, function);
-      ParseResult paths = ReadPaths(line, token, job, function, true);
-      if (!paths.ok) return paths;
-      if (job.passphraseLength == 0)
-        return Fail(JobStatus::BadPassphrase, "Error - No Passphrase", function);
-      if (job.passphraseLength > engine::kMaxPassphrase)
-        return Fail(JobStatus::BadPassphrase, "Error - Passphrase > 512 Characters", function);
-      return paths;
+      const ParseResult paths = ReadPaths(line, token, job, function, true);
+      return paths.ok ? CheckPassphrase(job) : paths;
     }
 
     case ConsoleFunction::Moltra: {
@@ -382,7 +400,8 @@ ParseResult ParseArguments(CommandLine& line, engine::CipherJob& job) {
         return Fail(JobStatus::BadKey, error, function);
       const ParseResult paths = ReadPaths(line, token, job, function, true);
       if (paths.ok && OutputIsKeyItemFile(job.outputPath, read))
-        return Fail(JobStatus::SameFile, kSameFile, function);
+        return FailOnFile(JobStatus::SameFile, kSameFile, function, job.outputPath,
+                          "same file as the IV or the key");
       return paths;
     }
 

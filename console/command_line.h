@@ -65,11 +65,19 @@ void ReadCommandLine(CommandLine& line, engine::CipherJob& job);
 // back empty too: the passphrase is never an argument, let alone a file name.
 void NextToken(CommandLine& line, Token& token);
 
+// What a shell user types first: "--help" or "-h", "--version". No keyword starts with '-', so
+// these change nothing the grammar accepts.
+enum class ShellOption : uint8_t { None, Help, Version };
+ShellOption LeadingShellOption(int argc, const char* const* argv);
+
 struct ParseResult {
   bool ok;  // false: print `text` and exit with `status` (Help included)
   engine::JobStatus status;
   const char* text;
   ConsoleFunction function;
+  // The file a refusal concerns and why, for the line on standard error; null for none.
+  const char* faultPath = nullptr;
+  const char* faultReason = nullptr;
 };
 
 // Fills the job from the tokens, each check in its order; the first failure ends parsing. A name
@@ -78,8 +86,13 @@ struct ParseResult {
 // that is one of them is refused.
 ParseResult ParseArguments(CommandLine& line, engine::CipherJob& job);
 
+// The last checks of a Praxel line: a passphrase of 1 to 512 bytes.
+ParseResult CheckPassphrase(const engine::CipherJob& job);
+
 // The usage text, lines ending in CR LF, beginning with an empty line; PrintLine adds the last
 // CR LF.
 const char* UsageText();
+// "aestarnex 2.00".
+const char* VersionText();
 
 }  // namespace console

@@ -1,7 +1,9 @@
 // aestarnex: one command line, one job, one final line, and the outcome as the exit code.
 #include "console/command_line.h"
+#include "console/fault_line.h"
+#include "console/prompt.h"
 #include "console/runs.h"
-#include "console/system_io.h"
+#include "console/terminal.h"
 #include "engine/aes.h"
 #include "engine/backend.h"
 #include "engine/file.h"
@@ -17,6 +19,16 @@ int main(int argc, char** argv) {
     return 0;
   }
   engine::SelectAesBackend(features);
+  switch (console::LeadingShellOption(argc, argv)) {
+    case console::ShellOption::Help:
+      console::PrintLine(console::UsageText());
+      return 0;
+    case console::ShellOption::Version:
+      console::PrintLine(console::VersionText());
+      return 0;
+    case console::ShellOption::None:
+      break;
+  }
 
   static engine::CipherJob job;  // one per process
   const char* finalLine;
@@ -24,8 +36,10 @@ int main(int argc, char** argv) {
     console::CommandLine line;
     console::TakeCommandLine(argc, argv, line);
     console::ReadCommandLine(line, job);
-    const console::ParseResult parsed = console::ParseArguments(line, job);
+    const console::ParseResult parsed =
+        console::AskForPassphrase(line, console::ParseArguments(line, job), job);
     if (!parsed.ok) {
+      if (parsed.faultReason != nullptr) console::ReportFault(parsed.faultPath, parsed.faultReason);
       console::PrintLine(parsed.text);
       engine::WipeJobSecrets(job);
       return static_cast<int>(parsed.status);
@@ -35,6 +49,7 @@ int main(int argc, char** argv) {
     finalLine = parsed.function == console::ConsoleFunction::Praxel ? console::RunPassphrase(job)
                                                                     : console::RunKeyIv(job);
   }
+  console::ReportJobFault(job);
   console::PrintLine(finalLine);  // the runs closed the files: a failing close is their outcome
   engine::WipeJobSecrets(job);
   return static_cast<int>(job.status);

@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-#include "console/system_io.h"
+#include "console/terminal.h"
 #include "engine/modes.h"
 #include "engine/status.h"
 #include "keys/random.h"
@@ -22,14 +22,14 @@ void WatchProgress(engine::CipherJob& job) {
 }  // namespace
 
 void PrintLine(const char* text) {
-  WriteStandardOutput(text, strnlen(text, 4096));
-  WriteStandardOutput("\r\n", 2);
+  WriteOutput(text, strnlen(text, 4096));
+  WriteOutput("\r\n", 2);
 }
 
 void ShowProgress(const engine::CipherJob& job, void*) {
   char line[] = "Working - 000%\r";
   engine::FormatPercent(job.percent.load(std::memory_order_relaxed), line + 10);
-  WriteStandardOutput(line, sizeof line - 1);
+  WriteOutput(line, sizeof line - 1);
 }
 
 const char* RunKeyIv(engine::CipherJob& job) {

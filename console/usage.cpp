@@ -132,4 +132,8 @@ const char* UsageText() {
   return kUsage;
 }
 
+const char* VersionText() {
+  return "aestarnex 2.00";
+}
+
 }  // namespace console

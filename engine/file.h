@@ -20,6 +20,12 @@ constexpr FileHandle kNoFile = -1;
 // Creation disposition of an output, with the values the job record stores.
 enum class Disposition : uint32_t { CreateNew = 1, CreateAlways = 2 };
 
+// Why a call of this layer failed is left in errno: the system's value, or one of the layer's own
+// reasons below (far above any system value), so that a front end can name it.
+constexpr int kNotRegularFile = 0x10001;  // a folder, device or pipe, or a link to one
+constexpr int kOtherUsersFile = 0x10002;  // an existing output that belongs to another user
+constexpr int kEndedEarly = 0x10003;      // the end of the file came before the bytes asked for
+
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is not open, so that no file a job
 // opens takes one of them and receives what the program (or its libraries) print. (Windows
 // handles are never the standard ones: nothing to do there.)
@@ -93,11 +99,11 @@ void SettleTruncatedFile(const char* path);
 bool SeekFile(FileHandle file, uint64_t offset);
 
 // Reads until `size` bytes or the end of the file; retries short reads and EINTR. Returns the
-// bytes read, or -1 on an error.
+// bytes read (errno kEndedEarly when fewer), or -1 on an error.
 int64_t ReadFull(FileHandle file, void* data, size_t size);
 
 // Writes all `size` bytes, retrying partial writes and EINTR. False when anything is left
-// unwritten (an error, a full disk, or a write that makes no progress).
+// unwritten (an error, a full disk, or a write that makes no progress, reported as ENOSPC).
 bool WriteAll(FileHandle file, const void* data, size_t size);
 
 void CloseFile(FileHandle& file);  // sets `file` to kNoFile; no effect on kNoFile

@@ -65,8 +65,11 @@ FileHandle OpenInputFile(const char* path, bool sequential) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return kNoFile;
   struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  const bool examined = fstat(fd, &info) == 0;
+  if (!examined || !S_ISREG(info.st_mode)) {
+    const int fault = examined ? kNotRegularFile : errno;
     close(fd);
+    errno = fault;
     return kNoFile;
   }
   // O_NONBLOCK only kept a FIFO from blocking the open; regular files ignore it, but clear it.
@@ -100,8 +103,10 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
   output = kNoFile;
   if (partCapacity > 0) part[0] = '\0';
   int fd = CreateExclusive(path);
-  if (fd < 0 && errno == EEXIST && disposition == Disposition::CreateAlways) {
-    if (!MayReplace(path)) return CreateResult::Failed;
+  if (fd < 0 && errno == EEXIST) {
+    if (!MayReplace(path)) return CreateResult::Failed;  // MayReplace left the reason
+    errno = EEXIST;
+    if (disposition == Disposition::CreateNew) return CreateResult::Failed;
     if (input != kNoFile && IsSameFile(input, path)) return CreateResult::SameAsInput;
     fd = CreatePartFile(path, part, partCapacity);
   }
@@ -114,12 +119,16 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
 bool MayReplace(const char* path) {
   struct stat existing;
   if (lstat(path, &existing) != 0) return errno == ENOENT;
+  errno = kNotRegularFile;
   if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return false;
   // A link to a folder, device or pipe (/dev/stdout) names no file that a file should replace.
   struct stat target;
-  if (S_ISLNK(existing.st_mode) && stat(path, &target) == 0 && !S_ISREG(target.st_mode))
+  if (S_ISLNK(existing.st_mode) && stat(path, &target) == 0 && !S_ISREG(target.st_mode)) {
+    errno = kNotRegularFile;
     return false;
+  }
   // In a shared folder another user's file may be planted to receive what is written.
+  errno = kOtherUsersFile;
   return existing.st_uid == geteuid();
 }
 
@@ -129,6 +138,7 @@ FileHandle CreatePartFile(const char* path, char* part, size_t partCapacity) {
   const size_t folderLength = slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;
   // A long name is cut so that the temporary name still fits in a folder entry.
   const size_t nameLength = std::min(strlen(path + folderLength), kMaxNameBytes - kPartNameExtra);
+  errno = ENAMETOOLONG;
   if (partCapacity == 0) return kNoFile;
   part[0] = '\0';
   if (nameLength == 0 || folderLength + nameLength + kPartNameExtra >= partCapacity) return kNoFile;
@@ -144,9 +154,11 @@ FileHandle CreatePartFile(const char* path, char* part, size_t partCapacity) {
     return kNoFile;
   }
   if (fchmod(fd, kPrivateMode) != 0) {
+    const int fault = errno;
     close(fd);
     unlink(part);
     part[0] = '\0';
+    errno = fault;
     return kNoFile;
   }
   return fd;
@@ -158,12 +170,17 @@ bool CommitReplacement(FileHandle& file, const char* part, const char* path) {
   bool done = fsync(file) == 0;
   done = CloseOutputFile(file) && done;
   done = done && rename(part, path) == 0;
-  if (!done) unlink(part);
+  if (!done) {
+    const int fault = errno;
+    unlink(part);
+    errno = fault;
+  }
   return done;
 }
 
 bool ReserveFileSpace(FileHandle file, uint64_t size) {
   if (size == 0) return true;
+  errno = EFBIG;
   if (size > static_cast<uint64_t>(INT64_MAX)) return false;
   // Real blocks, not a sparse length. (posix_fallocate would instead write zeros through the
   // whole size where the file system cannot reserve.)
@@ -177,6 +194,7 @@ bool ReserveFileSpace(FileHandle file, uint64_t size) {
   struct statvfs volume;
   if (fstatvfs(file, &volume) != 0) return false;
   const uint64_t available = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
+  errno = ENOSPC;
   return available >= size && ftruncate(file, static_cast<off_t>(size)) == 0;
 }
 
@@ -200,7 +218,10 @@ int64_t ReadFull(FileHandle file, void* data, size_t size) {
     int64_t got = RawRead(file, bytes + done, size - done);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return -1;
-    if (got == 0) break;  // end of file
+    if (got == 0) {
+      errno = kEndedEarly;  // for a caller that needed the whole size
+      break;
+    }
     done += static_cast<size_t>(got);
   }
   return static_cast<int64_t>(done);
@@ -212,7 +233,8 @@ bool WriteAll(FileHandle file, const void* data, size_t size) {
   while (done < size) {
     int64_t put = RawWrite(file, bytes + done, size - done);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;  // an error, or no progress at all (a full device)
+    if (put == 0) errno = ENOSPC;  // no progress at all: a full device
+    if (put <= 0) return false;
     done += static_cast<size_t>(put);
   }
   return true;

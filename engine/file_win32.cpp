@@ -6,6 +6,7 @@
 #include <windows.h>
 #undef DeleteFile
 
+#include <errno.h>
 #include <string.h>
 
 #include <algorithm>
@@ -15,6 +16,40 @@ namespace engine {
 namespace {
 
 const FileIoOverride* gIoOverride = nullptr;
+
+// Why a call failed goes to errno, as in the POSIX layer: Windows' error code becomes the nearest
+// C library number, whose text the console prints.
+int ErrnoFor(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+      return EINVAL;
+    default:
+      return EIO;
+  }
+}
+
+void KeepLastError() {
+  errno = ErrnoFor(GetLastError());
+}
 
 HANDLE AsHandle(FileHandle file) {
   return reinterpret_cast<HANDLE>(file);
@@ -30,20 +65,30 @@ constexpr size_t kMaxNameBytes = 255;  // one folder entry
 constexpr size_t kMaxTransfer = 1u << 30;
 
 int64_t RawRead(FileHandle file, void* data, size_t size) {
-  if (gIoOverride != nullptr) return gIoOverride->read(gIoOverride->context, file, data, size);
+  if (gIoOverride != nullptr) {
+    errno = EIO;  // what a failing override reports unless it says otherwise
+    return gIoOverride->read(gIoOverride->context, file, data, size);
+  }
   DWORD got = 0;
   if (!ReadFile(AsHandle(file), data, static_cast<DWORD>(std::min(size, kMaxTransfer)), &got,
-                nullptr))
+                nullptr)) {
+    KeepLastError();
     return -1;
+  }
   return got;
 }
 
 int64_t RawWrite(FileHandle file, const void* data, size_t size) {
-  if (gIoOverride != nullptr) return gIoOverride->write(gIoOverride->context, file, data, size);
+  if (gIoOverride != nullptr) {
+    errno = EIO;
+    return gIoOverride->write(gIoOverride->context, file, data, size);
+  }
   DWORD put = 0;
   if (!WriteFile(AsHandle(file), data, static_cast<DWORD>(std::min(size, kMaxTransfer)), &put,
-                 nullptr))
+                 nullptr)) {
+    KeepLastError();
     return -1;
+  }
   return put;
 }
 
@@ -96,6 +141,7 @@ HANDLE CreatePart(const char* path, char* part, size_t partCapacity, bool sequen
     if (*c == '\\' || *c == '/' || *c == ':') separator = c;
   const size_t folderLength = separator == nullptr ? 0 : static_cast<size_t>(separator - path) + 1;
   const size_t nameLength = std::min(strlen(path + folderLength), kMaxNameBytes - kPartNameExtra);
+  errno = ENAMETOOLONG;
   if (partCapacity == 0) return INVALID_HANDLE_VALUE;
   part[0] = '\0';
   if (nameLength == 0 || folderLength + nameLength + kPartNameExtra >= partCapacity)
@@ -113,6 +159,7 @@ HANDLE CreatePart(const char* path, char* part, size_t partCapacity, bool sequen
     FillSuffix(suffix + 6, seed >> 20);
     HANDLE handle = CreateExclusive(part, sequential);
     if (handle != INVALID_HANDLE_VALUE) return handle;
+    KeepLastError();
     if (GetLastError() != ERROR_FILE_EXISTS) break;
   }
   part[0] = '\0';
@@ -126,9 +173,13 @@ void OpenStandardDescriptors() {}
 FileHandle OpenInputFile(const char* path, bool sequential) {
   HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               SequentialFlag(sequential), nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return kNoFile;
+  if (handle == INVALID_HANDLE_VALUE) {
+    KeepLastError();
+    return kNoFile;
+  }
   if (!IsRegularFile(handle)) {
     CloseHandle(handle);
+    errno = kNotRegularFile;
     return kNoFile;
   }
   return AsFile(handle);
@@ -136,7 +187,10 @@ FileHandle OpenInputFile(const char* path, bool sequential) {
 
 bool QueryFileSize(FileHandle file, uint64_t& size) {
   LARGE_INTEGER length;
-  if (!GetFileSizeEx(AsHandle(file), &length) || length.QuadPart < 0) return false;
+  if (!GetFileSizeEx(AsHandle(file), &length) || length.QuadPart < 0) {
+    KeepLastError();
+    return false;
+  }
   size = static_cast<uint64_t>(length.QuadPart);
   return true;
 }
@@ -160,16 +214,22 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
   output = kNoFile;
   if (partCapacity > 0) part[0] = '\0';
   HANDLE handle = CreateExclusive(path, sequential);
-  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
-      disposition == Disposition::CreateAlways) {
-    if (!MayReplace(path)) return CreateResult::Failed;
+  if (handle == INVALID_HANDLE_VALUE) {
+    if (GetLastError() != ERROR_FILE_EXISTS) {
+      KeepLastError();
+      return CreateResult::Failed;
+    }
+    if (!MayReplace(path)) return CreateResult::Failed;  // MayReplace left the reason
+    errno = EEXIST;
+    if (disposition == Disposition::CreateNew) return CreateResult::Failed;
     if (input != kNoFile && IsSameFile(input, path)) return CreateResult::SameAsInput;
     handle = CreatePart(path, part, partCapacity, sequential);
+    if (handle == INVALID_HANDLE_VALUE) return CreateResult::Failed;
   }
-  if (handle == INVALID_HANDLE_VALUE) return CreateResult::Failed;
   // A device name (NUL, CON) opens whatever the disposition: it is no file to write a job to.
   if (GetFileType(handle) != FILE_TYPE_DISK) {
     CloseHandle(handle);
+    errno = kNotRegularFile;
     return CreateResult::Failed;
   }
   output = AsFile(handle);
@@ -178,12 +238,18 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
 
 bool MayReplace(const char* path) {
   HANDLE handle = OpenToLookAt(path);
-  if (handle == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (handle == INVALID_HANDLE_VALUE) {
+    KeepLastError();
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
+  }
   BY_HANDLE_FILE_INFORMATION info;
   const bool regular = IsRegularFile(handle) && GetFileInformationByHandle(handle, &info);
   CloseHandle(handle);
+  errno = kNotRegularFile;
+  if (!regular) return false;
   // A read-only file is one its owner asked not to have changed.
-  return regular && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
+  errno = EACCES;
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
 FileHandle CreatePartFile(const char* path, char* part, size_t partCapacity) {
@@ -193,24 +259,41 @@ FileHandle CreatePartFile(const char* path, char* part, size_t partCapacity) {
 bool CommitReplacement(FileHandle& file, const char* part, const char* path) {
   // Flushed first: a crash after the move must not leave an empty or partial file in place of
   // the one it replaced.
-  bool done = FlushFileBuffers(AsHandle(file)) != 0;
-  done = CloseOutputFile(file) && done;
-  done = done && MoveFileExA(part, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!done) ::DeleteFileA(part);
+  const bool flushed = FlushFileBuffers(AsHandle(file)) != 0;
+  if (!flushed) KeepLastError();
+  bool done = CloseOutputFile(file) && flushed;
+  if (done && !MoveFileExA(part, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    KeepLastError();
+    done = false;
+  }
+  if (!done) {
+    const int fault = errno;
+    ::DeleteFileA(part);
+    errno = fault;
+  }
   return done;
 }
 
 bool ReserveFileSpace(FileHandle file, uint64_t size) {
   if (size == 0) return true;
+  errno = EFBIG;
   if (size > static_cast<uint64_t>(INT64_MAX)) return false;
   LARGE_INTEGER end;
   end.QuadPart = static_cast<LONGLONG>(size);
   // SetEndOfFile allocates the length on the volume, or fails when the space is not there.
-  return SetFilePointerEx(AsHandle(file), end, nullptr, FILE_BEGIN) && SetEndOfFile(AsHandle(file));
+  if (SetFilePointerEx(AsHandle(file), end, nullptr, FILE_BEGIN) && SetEndOfFile(AsHandle(file)))
+    return true;
+  KeepLastError();
+  return false;
 }
 
 bool TruncateFile(FileHandle file, uint64_t length) {
-  return SeekFile(file, length) && SetEndOfFile(AsHandle(file)) && SeekFile(file, 0);
+  if (!SeekFile(file, length)) return false;
+  if (!SetEndOfFile(AsHandle(file))) {
+    KeepLastError();
+    return false;
+  }
+  return SeekFile(file, 0);
 }
 
 void SettleTruncatedFile(const char*) {}  // an ext4 matter
@@ -218,7 +301,9 @@ void SettleTruncatedFile(const char*) {}  // an ext4 matter
 bool SeekFile(FileHandle file, uint64_t offset) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(offset);
-  return SetFilePointerEx(AsHandle(file), position, nullptr, FILE_BEGIN) != 0;
+  if (SetFilePointerEx(AsHandle(file), position, nullptr, FILE_BEGIN)) return true;
+  KeepLastError();
+  return false;
 }
 
 int64_t ReadFull(FileHandle file, void* data, size_t size) {
@@ -229,7 +314,10 @@ int64_t ReadFull(FileHandle file, void* data, size_t size) {
   while (done < size) {
     const int64_t got = RawRead(file, bytes + done, size - done);
     if (got < 0) return -1;
-    if (got == 0) break;
+    if (got == 0) {
+      errno = kEndedEarly;  // for a caller that needed the whole size
+      break;
+    }
     done += static_cast<size_t>(got);
   }
   return static_cast<int64_t>(done);
@@ -240,7 +328,8 @@ bool WriteAll(FileHandle file, const void* data, size_t size) {
   size_t done = 0;
   while (done < size) {
     const int64_t put = RawWrite(file, bytes + done, size - done);
-    if (put <= 0) return false;  // an error, or no progress at all (a full volume)
+    if (put == 0) errno = ENOSPC;  // no progress at all: a full volume
+    if (put <= 0) return false;
     done += static_cast<size_t>(put);
   }
   return true;
@@ -256,9 +345,11 @@ bool CloseOutputFile(FileHandle& file) {
   if (file == kNoFile) return true;
   bool closed;
   if (gIoOverride != nullptr && gIoOverride->close != nullptr) {
+    errno = EIO;
     closed = gIoOverride->close(gIoOverride->context, file) == 0;
   } else {
     closed = CloseHandle(AsHandle(file)) != 0;
+    if (!closed) KeepLastError();
   }
   file = kNoFile;  // released even when the close reports an error
   return closed;

@@ -1,6 +1,8 @@
 // The file job: preparation of the files and the chunked block flow.
 #include "engine/job.h"
 
+#include <errno.h>
+
 #include <algorithm>
 
 namespace engine {
@@ -24,10 +26,17 @@ void ReleaseJobFiles(CipherJob& job, bool deleteNewOutput) {
   }
 }
 
-bool Fail(CipherJob& job, JobStatus status) {
+// `fault` is the errno of the failing call, or 0 when the status is the whole reason.
+bool Fail(CipherJob& job, JobStatus status, FaultFile file, int fault = 0) {
   ReleaseJobFiles(job, false);
   job.status = status;
+  job.faultFile = file;
+  job.faultCode = fault;
   return false;
+}
+
+bool FailInput(CipherJob& job, JobStatus status, int fault = 0) {
+  return Fail(job, status, FaultFile::Input, fault);
 }
 
 // The size rules, in their order; the first failure wins.
@@ -36,24 +45,24 @@ bool SizeRulesPass(CipherJob& job) {
   const bool decrypt = job.direction == Direction::Decrypt;
   if (job.kind == JobKind::Sealed) {
     if (decrypt) {
-      if (size <= job.header->size) return Fail(job, JobStatus::TooSmallForHeader);
+      if (size <= job.header->size) return FailInput(job, JobStatus::TooSmallForHeader);
       uint8_t version = 0;
       if (ReadFull(job.input, &version, 1) != 1 || !SeekFile(job.input, 0))
-        return Fail(job, JobStatus::InputUnreadable);
-      if (version != job.header->version) return Fail(job, JobStatus::NotV1Header);
+        return FailInput(job, JobStatus::InputUnreadable, errno);
+      if (version != job.header->version) return FailInput(job, JobStatus::NotV1Header);
     } else if (size == 0) {
-      return Fail(job, JobStatus::InputEmpty);
+      return FailInput(job, JobStatus::InputEmpty);
     }
   } else {
-    if (size == 0) return Fail(job, JobStatus::InputEmpty);
+    if (size == 0) return FailInput(job, JobStatus::InputEmpty);
     if (decrypt && job.mode == CipherMode::Gcm && size <= 16)
-      return Fail(job, JobStatus::TooSmallForTag);
+      return FailInput(job, JobStatus::TooSmallForTag);
     if (decrypt && IsPaddedMode(job.mode) && size % 16 != 0)
-      return Fail(job, JobStatus::NotMultipleOf16);
+      return FailInput(job, JobStatus::NotMultipleOf16);
   }
   // Past 2^32 - 2 blocks the 32-bit GCM counter would wrap and reuse keystream and tag mask.
   const bool gcmEncrypt = !decrypt && (job.kind == JobKind::Sealed || job.mode == CipherMode::Gcm);
-  if (gcmEncrypt && size > kMaxGcmEncryptBytes) return Fail(job, JobStatus::TooLargeForGcm);
+  if (gcmEncrypt && size > kMaxGcmEncryptBytes) return FailInput(job, JobStatus::TooLargeForGcm);
   return true;
 }
 
@@ -71,22 +80,28 @@ void ResetJobRunState(CipherJob& job) {
   job.chunkByteCount = 0;
   job.stopFlag.store(kRunning, std::memory_order_relaxed);
   job.ioError = kNoIoError;
+  job.faultFile = FaultFile::None;
+  job.faultCode = 0;
 }
 
 bool PrepareJobFiles(CipherJob& job) {
   job.input = kNoFile;
   job.output = kNoFile;
   job.partPath[0] = '\0';
+  job.faultFile = FaultFile::None;
+  job.faultCode = 0;
   if (job.kind == JobKind::Prng) {
     job.totalSize = kPrngBaseSize << std::min<uint8_t>(job.prngSizeIndex, 8);
   } else {
     job.input = OpenInputFile(job.inputPath, job.kind == JobKind::KeyIv);
-    if (job.input == kNoFile) return Fail(job, JobStatus::InputUnreadable);
-    if (!QueryFileSize(job.input, job.totalSize)) return Fail(job, JobStatus::InputUnreadable);
+    if (job.input == kNoFile) return FailInput(job, JobStatus::InputUnreadable, errno);
+    if (!QueryFileSize(job.input, job.totalSize))
+      return FailInput(job, JobStatus::InputUnreadable, errno);
     if (!SizeRulesPass(job)) return false;
     // The input under another name (./f, a hard or symbolic link): refuse before anything
     // is created or truncated.
-    if (IsSameFile(job.input, job.outputPath)) return Fail(job, JobStatus::SameFile);
+    if (IsSameFile(job.input, job.outputPath))
+      return Fail(job, JobStatus::SameFile, FaultFile::Output);
   }
 
   switch (CreateOutputFile(job.outputPath, job.disposition, job.kind == JobKind::Sealed, job.input,
@@ -94,16 +109,17 @@ bool PrepareJobFiles(CipherJob& job) {
     case CreateResult::Created:
       break;
     case CreateResult::SameAsInput:
-      return Fail(job, JobStatus::SameFile);
+      return Fail(job, JobStatus::SameFile, FaultFile::Output);
     case CreateResult::Failed:
-      return Fail(job, JobStatus::OutputUnwritable);
+      return Fail(job, JobStatus::OutputUnwritable, FaultFile::Output, errno);
   }
 
   // Free-space test: reserve the whole size (the input's, not the output's final length), then
   // set the length back to 0.
   if (!ReserveFileSpace(job.output, job.totalSize) || !TruncateFile(job.output, 0)) {
+    const int fault = errno;
     ReleaseJobFiles(job, true);
-    return Fail(job, JobStatus::NoSpace);
+    return Fail(job, JobStatus::NoSpace, FaultFile::Output, fault);
   }
   SettleTruncatedFile(job.partPath[0] != '\0' ? job.partPath : job.outputPath);
 
@@ -139,8 +155,11 @@ void CountBlocks(CipherJob& job) {
 
 void RecordIoFailure(CipherJob& job, IoError failure) {
   if (job.ioError == kNoIoError) {
+    const bool read = failure == kReadFailed;
+    job.faultCode = errno;
+    job.faultFile = read ? FaultFile::Input : FaultFile::Output;
     job.ioError = failure;
-    job.status = failure == kReadFailed ? JobStatus::InputUnreadable : JobStatus::OutputUnwritable;
+    job.status = read ? JobStatus::InputUnreadable : JobStatus::OutputUnwritable;
   }
   job.stopFlag.store(kStopRequested, std::memory_order_relaxed);
 }

@@ -60,6 +60,9 @@ enum StopFlag : uint8_t {
 // IoError: the first transfer that failed.
 enum IoError : uint8_t { kNoIoError = 0, kReadFailed = 1, kWriteFailed = 2 };
 
+// The file a failure concerns, so that a front end can name it beside the reason.
+enum class FaultFile : uint8_t { None, Input, Output };
+
 struct CipherJob;
 typedef void (*ProgressFunction)(const CipherJob& job, void* context);
 
@@ -107,12 +110,16 @@ struct CipherJob {
   JobStatus status = JobStatus::EncryptionComplete;  // the console's exit code
   std::atomic<StopFlag> stopFlag{kRunning};          // StopFlag: written by Abort and the run
   IoError ioError = kNoIoError;                      // IoError: written by the run only
+  // The file behind a failing status and why: the errno value (or the file layer's own reason,
+  // file.h) at the failing call, 0 when the status says it all (a size rule, the same file).
+  FaultFile faultFile = FaultFile::None;
+  int faultCode = 0;
 };
 
 // The one 256 KiB buffer through which all file data passes.
 extern uint8_t gChunkBuffer[kChunkSize];
 
-// Percent, last-block flag, chunk offset, counters, StopFlag and IoError back to 0.
+// Percent, last-block flag, chunk offset, counters, StopFlag, IoError and the fault back to 0.
 void ResetJobRunState(CipherJob& job);
 
 // Opens the input (unless PRNG), applies the size rules, refuses an output that is the input,
@@ -139,8 +146,9 @@ bool CommitJobOutput(CipherJob& job);
 // Deletes what the job wrote: the replacement (the existing file stays) or the new output.
 void DeleteJobOutput(CipherJob& job);
 
-// Records a read (kReadFailed) or write (kWriteFailed) failure: the status (15 or 21) and IoError
-// of the first failure, and StopFlag. From then on nothing more is written.
+// Records a read (kReadFailed) or write (kWriteFailed) failure: the status (15 or 21), IoError
+// and the fault (errno, so call it right after the failing call) of the first failure, and
+// StopFlag. From then on nothing more is written.
 void RecordIoFailure(CipherJob& job, IoError failure);
 
 // Three ASCII digits with leading zeros, "000" to "100".

@@ -4,6 +4,7 @@
 // places by the soak test.
 #include "engine/job.h"
 
+#include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -227,6 +228,10 @@ TEST_P(IoFaultTest, FailureEndsTheJobAsItsHostWants) {
     EXPECT_TRUE(left == reference) << "the output differs from a fault-free run";
     return;
   }
+  // What the console names on standard error: the file, and the reason of the failing call.
+  EXPECT_EQ(result.faultFile,
+            c.side == kRead ? engine::FaultFile::Input : engine::FaultFile::Output);
+  EXPECT_EQ(result.faultCode, c.fault == NoProgress ? ENOSPC : EIO);
   if (c.host == Console) {
     EXPECT_EQ(result.status, c.side == kRead ? InputUnreadable : OutputUnwritable);
     EXPECT_EQ(log.writesAfterFault, 0) << "the console wrote after the failure";

@@ -72,6 +72,8 @@ FileJobResult RunFileJob(const FileJobSpec& spec) {
   result.status = job.status;
   result.stopFlag = job.stopFlag.load();
   result.ioError = job.ioError;
+  result.faultFile = job.faultFile;
+  result.faultCode = job.faultCode;
   result.progressReports = log.reports;
   result.lastPercent = log.last;
   result.maxPercent = log.max;

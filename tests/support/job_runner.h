@@ -34,6 +34,8 @@ struct FileJobResult {
   engine::JobStatus status;
   engine::StopFlag stopFlag;
   engine::IoError ioError;
+  engine::FaultFile faultFile;
+  int faultCode;        // errno of the failing call
   bool prepared;        // PrepareJobFiles succeeded and the run took place
   int progressReports;  // calls of the progress callback
   uint8_t lastPercent;  // percent at the last report
