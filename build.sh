@@ -7,7 +7,7 @@
 #   ./build.sh fuzz   build the libFuzzer targets with clang and run each on its committed corpus
 #                     for FUZZ_SECONDS (60) seconds
 #   ./build.sh windows  cross-build aestarnex.exe (static, x86-64) with MinGW-w64 and run the
-#                     console's black-box tests against it under Wine
+#                     engine's vector tests and the console's black-box tests under Wine
 #   ./build.sh deps   only install what is missing
 #   ./build.sh bench  build the benchmarks and run them
 set -euo pipefail
@@ -80,10 +80,11 @@ case "${1:-}" in
     ;;
   windows)
     deps "${WINDOWS_PACKAGES[@]}"
+    # aestarnex.exe and the engine's vector tests as .exe.
     configure_and_build build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-      -DCMAKE_BUILD_TYPE=Release -DAESSUITE_BUILD_TESTS=OFF
-    # The tests stay Linux programs (GoogleTest, the OpenSSL oracle, the Linux build the .exe
-    # trades files with); only the program under test is the .exe.
+      -DCMAKE_BUILD_TYPE=Release
+    # The console tests stay Linux programs (the OpenSSL oracle, the Linux build the .exe trades
+    # files with); only the program under test is the .exe.
     cmake -S . -B build-wine -DCMAKE_BUILD_TYPE=Release \
       -DAESSUITE_WINDOWS_EXE="$PWD/build-windows/bin/aestarnex.exe" >/dev/null
     cmake --build build-wine -j "$JOBS" --target cli_test aestarnex
@@ -95,6 +96,7 @@ case "${1:-}" in
     "$WINESERVER" -p
     "$WINE" wineboot --init >/dev/null 2>&1
     ls -l build-windows/bin/aestarnex.exe
+    (cd build-windows && ctest --output-on-failure -j "$JOBS" --timeout 300 -L wine)
     (cd build-wine && ctest --output-on-failure -j "$JOBS" --timeout 300 -L wine)
     ;;
   fuzz)
