@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Debian packages: each program in its own package, only the windowed ones depending on Qt;
-# lintian finds no error in them; unpacked into a temporary root, the installed programs run,
-# their manual pages render without warnings, their desktop entries and AppStream records validate.
-# Without Qt, a configure falls back to the console package alone.
+# lintian finds no error and no missing hardening in them; unpacked into a temporary root, the
+# installed programs run, their manual pages render without warnings, their desktop entries and
+# AppStream records validate. Without Qt, a configure falls back to the console package alone.
 # Usage: package_test.sh <build folder>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -15,7 +15,9 @@ fail() {
 }
 
 (cd "$build" && cpack -G DEB -B "$work/debs" >/dev/null)
-lintian --fail-on error -I --tag-display-limit 0 "$work"/debs/*.deb || fail "lintian found errors"
+report=$(lintian -I --tag-display-limit 0 "$work"/debs/*.deb 2>&1) || fail "lintian: $report"
+echo "$report"
+if grep -E "hardening-no-(pie|relro|bindnow)" <<<"$report"; then fail "a program lost hardening"; fi
 root=$work/root
 for deb in "$work"/debs/*.deb; do
   name=$(dpkg-deb -f "$deb" Package)
@@ -35,6 +37,7 @@ bin=$root/usr/bin
 for program in "$bin"/*; do
   name=$(basename "$program")
   if ldd "$program" | grep -q "not found"; then fail "$name: a library is missing"; fi
+  grep -q __stack_chk_fail <(objdump -T "$program") || fail "$name: no stack protector"
   [ -f "$root/usr/share/man/man1/$name.1.gz" ] || fail "$name has no manual page"
 done
 
