@@ -3,8 +3,16 @@ add_library(project_options INTERFACE)
 target_compile_options(project_options INTERFACE
   -Wall -Wextra -Werror -Wshadow -Wnon-virtual-dtor -Wpedantic
   -fstack-protector-strong)
-target_compile_definitions(project_options INTERFACE
-  $<$<CONFIG:Release>:_FORTIFY_SOURCE=2>)
+# Hardening as Debian builds its packages: every relocation resolved at start, then read-only.
+# Position independence is the compiler's default there; no -fPIE here, as code using Qt must be
+# -fPIC, which Qt's targets ask for (package_test.sh has lintian check the result).
+target_link_options(project_options INTERFACE LINKER:-z,relro LINKER:-z,now)
+# Fortified libc calls need an optimised build; the sanitizers make their own checks and must
+# see the plain calls.
+if(NOT AESSUITE_SANITIZE AND NOT AESSUITE_FUZZ)
+  target_compile_options(project_options INTERFACE
+    "$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+endif()
 if(AESSUITE_SANITIZE)
   target_compile_options(project_options INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
