@@ -17,7 +17,7 @@ JOBS=${JOBS:-$(nproc)}
 PACKAGES=(g++ cmake make libgtest-dev libgmock-dev libssl-dev libbenchmark-dev openssl time
           python3-cryptography qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
           valgrind clang libclang-rt-14-dev  # memcheck and the fuzzers
-          dpkg-dev file desktop-file-utils man-db groff-base)  # the packaging test
+          dpkg-dev file desktop-file-utils man-db groff-base lintian appstream)  # packaging test
 
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64)
 WINE=/usr/lib/wine/wine64  # Debian's places for the loader and the server
@@ -102,7 +102,7 @@ case "${1:-}" in
   fuzz)
     deps
     CXX=clang++ configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DAESSUITE_FUZZ=ON -DAESSUITE_BUILD_TESTS=OFF
+      -DAESSUITE_FUZZ=ON -DAESSUITE_BUILD_TESTS=OFF -DAESSUITE_BUILD_GUI=OFF
     scripts/run_fuzzers.sh build-fuzz "${FUZZ_SECONDS:-60}"
     ;;
   *)

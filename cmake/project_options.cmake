@@ -3,11 +3,21 @@ add_library(project_options INTERFACE)
 target_compile_options(project_options INTERFACE
   -Wall -Wextra -Werror -Wshadow -Wnon-virtual-dtor -Wpedantic
   -fstack-protector-strong)
-target_compile_definitions(project_options INTERFACE
-  $<$<CONFIG:Release>:_FORTIFY_SOURCE=2>)
+# Hardening as Debian builds its packages: every relocation resolved at start, then read-only.
+# Position independence is the compiler's default there; no -fPIE here, as code using Qt must be
+# -fPIC, which Qt's targets ask for (package_test.sh has lintian check the result).
+if(NOT WIN32)  # an ELF matter
+  target_link_options(project_options INTERFACE LINKER:-z,relro LINKER:-z,now)
+endif()
+# Fortified libc calls need an optimised build; the sanitizers make their own checks and must
+# see the plain calls.
+if(NOT AESSUITE_SANITIZE AND NOT AESSUITE_FUZZ)
+  target_compile_options(project_options INTERFACE
+    "$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+endif()
 if(WIN32)
   # One .exe with no DLL beside it: the C++ and GCC runtimes and the thread library linked in.
-  # The stack protector's checks live in libssp there.
+  # The stack protector's and the fortified calls' checks live in libssp there.
   target_link_options(project_options INTERFACE -static -static-libgcc -static-libstdc++
                       -fstack-protector-strong)
 endif()

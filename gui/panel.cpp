@@ -16,6 +16,8 @@
 
 #include <utility>
 
+#include "gui/accessible.h"
+
 namespace panel {
 
 void FillArea(QPainter& painter, int left, int top, int right, int bottom, const QColor& colour) {
@@ -133,11 +135,16 @@ QColor TextColour(const QWidget* widget) {
   return widget->palette().color(widget->foregroundRole());
 }
 
-StaticButton::StaticButton(int id, const QString& text, QWidget* parent)
-    : QLabel(text, parent), id_(id) {}
+// The text is set once the object is a StaticButton: a screen reader asks for the interface as
+// soon as a label's text changes, and the one it got would stay a plain label's.
+StaticButton::StaticButton(int id, const QString& text, QWidget* parent, bool reportsClicks)
+    : QLabel(parent), id_(id), reportsClicks_(reportsClicks) {
+  InstallButtonAccessibility();
+  setText(text);
+}
 
 void StaticButton::mousePressEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) return QLabel::mousePressEvent(event);
+  if (!reportsClicks_ || event->button() != Qt::LeftButton) return QLabel::mousePressEvent(event);
   event->accept();
   emit Clicked(id_);
 }
@@ -209,8 +216,9 @@ QWidget* CreateFocusSink(int id, const QRect& place, QWidget* parent) {
 }
 
 QLabel* CreateStatic(int id, const QString& text, bool notify, bool centred, const QRect& place,
-                     const QFont& font, QWidget* parent) {
-  QLabel* label = notify ? new StaticButton(id, text, parent) : new QLabel(text, parent);
+                     const QFont& font, QWidget* parent, bool button) {
+  QLabel* label =
+      notify || button ? new StaticButton(id, text, parent, notify) : new QLabel(text, parent);
   label->setAlignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
   label->setFont(font);
   SetTextColour(label, kTextNormal);

@@ -82,12 +82,13 @@ void SetTextColour(QWidget* widget, const QColor& colour);
 QColor TextColour(const QWidget* widget);
 
 // A static that reports left-button presses (a double click counts as a second press), so every
-// click reaches the window's one command dispatcher with the control's id.
+// click reaches the window's one command dispatcher with the control's id. One that does not
+// report them leaves its presses to the window, yet acts as a button to assistive technology.
 class StaticButton : public QLabel {
   Q_OBJECT
 
  public:
-  StaticButton(int id, const QString& text, QWidget* parent);
+  StaticButton(int id, const QString& text, QWidget* parent, bool reportsClicks = true);
   int Id() const { return id_; }
 
  signals:
@@ -99,6 +100,7 @@ class StaticButton : public QLabel {
 
  private:
   int id_;
+  bool reportsClicks_;
 };
 
 // Password echo that shows '-' for every character, for the confidential mode of both tools.
@@ -156,10 +158,11 @@ QString ControlName(int id);
 // The FocusSink: Qt gives the focus only to shown widgets, so it stays shown but draws nothing
 // and lets every mouse event through to the window.
 QWidget* CreateFocusSink(int id, const QRect& place, QWidget* parent);
-// A static (a StaticButton when it reports clicks), drawing its text from the top of its
-// rectangle, centred or left-aligned, in the normal text colour.
+// A static (a StaticButton when it reports clicks, or is a `button` that leaves its presses to
+// the window), drawing its text from the top of its rectangle, centred or left-aligned, in the
+// normal text colour.
 QLabel* CreateStatic(int id, const QString& text, bool notify, bool centred, const QRect& place,
-                     const QFont& font, QWidget* parent);
+                     const QFont& font, QWidget* parent, bool button = false);
 // A path box: read-only, frameless and transparent so its painted box shows through, no tab
 // stop, in the path colour; the top two pixel rows of its `boxWidth`-wide box stay free of the
 // edit's drawing.

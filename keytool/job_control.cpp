@@ -97,14 +97,25 @@ void JobControl::ChooseOutput() {
   ChooseFile(false);
 }
 
-// A new input drops the pseudo-random choice; a new output keeps it and its size text.
+// A path given on the command line or dropped: taken as the Open dialog's choice, unless the
+// input is frozen or a job runs.
+void JobControl::OpenPath(const QString& path) {
+  if (!IdleFlag() || (settings_.locks & kLockInput)) return;
+  TakeFile(true, path);
+}
+
 void JobControl::ChooseFile(bool input) {
   host_.parkFocus();
+  const QString initial = QFile::decodeName(input ? inputPath_ : outputPath_);
+  TakeFile(input, input ? prompts_.OpenFile(host_.window, initial)
+                        : prompts_.SaveFile(host_.window, initial));
+}
+
+// A new input drops the pseudo-random choice; a new output keeps it and its size text.
+void JobControl::TakeFile(bool input, const QString& chosen) {
   QByteArray& path = input ? inputPath_ : outputPath_;
   bool& set = input ? inputSet_ : outputSet_;
   const QString title = QString::fromLatin1(input ? kOpenTitle : kSaveTitle);
-  const QString chosen = input ? prompts_.OpenFile(host_.window, QFile::decodeName(path))
-                               : prompts_.SaveFile(host_.window, QFile::decodeName(path));
   QByteArray newPath;
   if (!AcceptPath(chosen, title, newPath)) return;
   if (input) DropPrng();

@@ -45,7 +45,9 @@ class JobControl {
 
   // At window creation: a pseudo-random size preset by the settings takes the input's place.
   void ApplyPresetPrng();
-  void ChooseInput();   // plain click on "Open"
+  void ChooseInput();  // plain click on "Open"
+  // A path from the command line or a drop, through the checks a chosen input meets.
+  void OpenPath(const QString& path);
   void SelectPrng();    // Shift+click on "Open"
   void ChooseOutput();  // "Save As"
   void ClearInput();
@@ -64,6 +66,8 @@ class JobControl {
 
  private:
   void ChooseFile(bool input);
+  // A path from the dialog (empty when it was cancelled) or from outside.
+  void TakeFile(bool input, const QString& chosen);
   // A chosen path, or why it cannot be used; false when the dialog was cancelled.
   bool AcceptPath(const QString& chosen, const QString& title, QByteArray& path);
   bool SameAsOtherPath(const QByteArray& path, const QByteArray& other);

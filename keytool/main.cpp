@@ -1,9 +1,11 @@
-// aesmoltra: processor check, backend, "config.ini", AES tables, the window and its event loop.
+// aesmoltra: processor check, backend, "config.ini", AES tables, the window with the file named
+// on the command line, and its event loop.
 #include <QApplication>
 
 #include "engine/backend.h"
 #include "engine/file.h"
 #include "gui/panel.h"
+#include "gui/window_input.h"
 #include "keys/core_dumps.h"
 #include "keytool/settings.h"
 #include "keytool/window.h"
@@ -19,6 +21,7 @@ int main(int argc, char** argv) {
       keytool::StartKeyTool(engine::ReadCpuFeatures(), settings, acceleration, prompts);
   if (window == nullptr) return 0;
   window->show();
+  window->OpenPath(panel::PathArgument(QApplication::arguments()));  // Qt's own options are gone
   app.exec();
   return 0;  // whatever happened
 }

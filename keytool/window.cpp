@@ -9,6 +9,7 @@
 #include <QPainter>
 
 #include "engine/aes.h"
+#include "gui/window_input.h"
 #include "keytool/key_panel.h"
 #include "keytool/window_layout.h"
 
@@ -77,6 +78,10 @@ KeyToolWindow::KeyToolWindow(KeyToolSettings& settings, engine::AccelerationSett
   RefreshSettingTexts();
   jobs_.ApplyPresetPrng();
   RefreshColours();
+  new panel::FileDrop(
+      *this, [this] { return IdleFlag() && !(settings_.locks & kLockInput); },
+      [this](const QString& path) { OpenPath(path); });
+  panel::AddShortcuts(*this, layout::kShortcuts);
 }
 
 // The controls are deleted by the QWidget destructor, after this object stopped being a
@@ -90,24 +95,32 @@ void KeyToolWindow::CreateControls() {
   const QFont digitFont = panel::DigitFont();
   for (const layout::ControlEntry& c : kControls) {
     const QRect place(c.left, c.top, c.width, c.height);
+    QWidget* made = nullptr;
     if (c.kind == ControlClass::Sedit) {
       DigitCell* cell = new DigitCell(c.id, keyPanel_, this);
       cell->setFont(digitFont);
       cell->setObjectName(ControlName(c.id));
       cell->setGeometry(place);
       keyPanel_.AttachCell(cell);
+      const int index = cell->Index();  // counted from 1 within its field
+      cell->setAccessibleName(index < kFirstKeyCell
+                                  ? QStringLiteral("IV digit %1").arg(index + 1)
+                                  : QStringLiteral("Key digit %1").arg(index - kFirstKeyCell + 1));
     } else if (c.kind == ControlClass::Edit) {
-      (c.id == kInputPathId ? inputPath_ : outputPath_) =
+      made = (c.id == kInputPathId ? inputPath_ : outputPath_) =
           panel::CreatePathEdit(c.id, place, layout::kPathBoxWidth, labelFont, this);
     } else if (!(c.style & kVisible)) {
       sink_ = panel::CreateFocusSink(c.id, place, this);
     } else {
-      QLabel* label = panel::CreateStatic(c.id, QString::fromLatin1(c.text), c.style & kNotify,
-                                          c.style & kCentre, place, labelFont, this);
+      // "Open" reports no clicks, its presses reach the window; it still acts as a button.
+      QLabel* label =
+          panel::CreateStatic(c.id, QString::fromLatin1(c.text), c.style & kNotify,
+                              c.style & kCentre, place, labelFont, this, c.id == kOpenId);
       if (auto* button = qobject_cast<panel::StaticButton*>(label))
         connect(button, &panel::StaticButton::Clicked, this, [this](int id) { OnCommand(id); });
-      labels_[c.id] = label;
+      made = labels_[c.id] = label;
     }
+    if (made != nullptr && c.name != nullptr) made->setAccessibleName(QString::fromLatin1(c.name));
   }
   // Created after the controls, so it is destroyed after them too.
   echoStyle_ = new panel::DashEchoStyle;

@@ -73,6 +73,8 @@ class KeyToolWindow : public QWidget {
   void SetIdleFlag(bool idle) { jobs_.SetIdleFlag(idle); }
   void SetInputPath(const QString& path) { jobs_.SetInputChoice(path); }
   void SetOutputPath(const QString& path) { jobs_.SetOutputChoice(path); }
+  // A path from the command line or a drop, taken as if chosen with Open.
+  void OpenPath(const QString& path) { jobs_.OpenPath(path); }
 
   panel::StatusRow& Status() { return *status_; }
 

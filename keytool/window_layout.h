@@ -8,6 +8,7 @@
 
 #include "engine/job.h"
 #include "gui/panel.h"
+#include "gui/window_input.h"
 #include "keytool/key_panel.h"
 #include "keytool/window.h"
 
@@ -27,11 +28,15 @@ struct ControlEntry {
   const char* text;
   int left, top, width, height;
   uint8_t style;
+  const char* name = nullptr;  // for assistive technology, where the text does not say it
 };
 
 constexpr uint8_t kButton = kVisible | kNotify | kCentre;
 constexpr uint8_t kLabel = kVisible | kCentre;
 constexpr const char* kButtonTexts[6] = {"Load", "Save", "Rand", "Copy", "Paste", "Zero"};
+constexpr const char* kButtonNames[12] = {"IV Load",  "IV Save",  "IV Rand",   "IV Copy",
+                                          "IV Paste", "IV Zero",  "Key Load",  "Key Save",
+                                          "Key Rand", "Key Copy", "Key Paste", "Key Zero"};
 constexpr int kPanelButtonCount = 2 * std::size(kButtonTexts);  // the IV's six, then the key's
 constexpr int kButtonRowTops[4] = {111, 131, 179, 199};         // IV rows, then key rows
 
@@ -45,10 +50,10 @@ inline constexpr ControlEntry kHeadControls[] = {
     {ControlClass::Static, kModeId, "CTR", 204, 27, 46, 20, kButton},
     {ControlClass::Static, kOpenId, "Open", 14, 55, 55, 20, kLabel},
     {ControlClass::Static, kSaveAsId, "Save As", 14, 83, 55, 20, kButton},
-    {ControlClass::Edit, kInputPathId, "", 69, 55, 462, 20, kVisible},
-    {ControlClass::Edit, kOutputPathId, "", 69, 83, 462, 20, kVisible},
-    {ControlClass::Static, kClearInputId, "x", 534, 55, 20, 20, kButton},
-    {ControlClass::Static, kClearOutputId, "x", 534, 83, 20, 20, kButton},
+    {ControlClass::Edit, kInputPathId, "", 69, 55, 462, 20, kVisible, "Input file"},
+    {ControlClass::Edit, kOutputPathId, "", 69, 83, 462, 20, kVisible, "Output file"},
+    {ControlClass::Static, kClearInputId, "x", 534, 55, 20, 20, kButton, "Clear input file"},
+    {ControlClass::Static, kClearOutputId, "x", 534, 83, 20, 20, kButton, "Clear output file"},
     {ControlClass::Static, kIvLabelId, "Initialization Vector", 138, 113, 416, 20, kLabel},
     {ControlClass::Static, kKeyLabelId, "256 Bit Key", 138, 161, 416, 20, kLabel},
 };
@@ -56,7 +61,7 @@ inline constexpr ControlEntry kHeadControls[] = {
 inline constexpr ControlEntry kTailControls[] = {
     {ControlClass::Static, kStatusLine1Id, kStatusTitle, 0, 250, 130, 23, kLabel},
     {ControlClass::Static, kStatusLine2Id, kInfoLine, 138, 250, 412, 23, kVisible},
-    {ControlClass::Static, kAccelIndicatorId, "H", 552, 250, 16, 23, kButton},
+    {ControlClass::Static, kAccelIndicatorId, "H", 552, 250, 16, 23, kButton, "AES instructions"},
 };
 constexpr int kControlCount = static_cast<int>(std::size(kHeadControls)) + kCellCount +
                               kPanelButtonCount + static_cast<int>(std::size(kTailControls));
@@ -86,7 +91,8 @@ constexpr std::array<ControlEntry, kControlCount> BuildControlTable() {
               kButtonRowTops[k / 3],
               40,
               20,
-              kButton};
+              kButton,
+              kButtonNames[k]};
   }
   for (const ControlEntry& c : kTailControls)
     t[n++] = c;
@@ -148,5 +154,11 @@ constexpr int ModeGroupLeft(engine::CipherMode mode) {
 }
 
 inline constexpr int kKeyBits[3] = {128, 192, 256};
+
+// Keys that click a control; the digit cells take no key with Ctrl held.
+inline constexpr panel::Shortcut kShortcuts[] = {{Qt::CTRL | Qt::Key_O, kOpenId},
+                                                 {Qt::CTRL | Qt::Key_S, kSaveAsId},
+                                                 {Qt::CTRL | Qt::Key_Return, kStartId},
+                                                 {Qt::CTRL | Qt::Key_H, kConfidentialId}};
 
 }  // namespace keytool::layout

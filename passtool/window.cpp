@@ -23,6 +23,7 @@
 #include "engine/status.h"
 #include "engine/wipe.h"
 #include "gui/job_session.h"
+#include "gui/window_input.h"
 #include "passtool/job_control.h"
 #include "passtool/window_layout.h"
 
@@ -132,6 +133,9 @@ PassphraseWindow::PassphraseWindow(panel::Prompts& prompts, QWidget* parent)
   firstEdit_->setFocus(Qt::OtherFocusReason);
   idle_ = true;
   EvaluatePassphrases();
+  new panel::FileDrop(
+      *this, [this] { return idle_; }, [this](const QString& path) { OpenPath(path); });
+  panel::AddShortcuts(*this, layout::kShortcuts);
 }
 
 PassphraseWindow::~PassphraseWindow() {
@@ -144,6 +148,7 @@ void PassphraseWindow::CreateControls() {
   const QFont digitFont = panel::DigitFont();
   for (const layout::ControlEntry& c : layout::kControls) {
     const QRect place(c.left, c.top, c.width, c.height);
+    QWidget* made = nullptr;
     switch (c.kind) {
       case ControlClass::Sink:
         sink_ = panel::CreateFocusSink(c.id, place, this);
@@ -155,11 +160,11 @@ void PassphraseWindow::CreateControls() {
                                             place, digits ? digitFont : labelFont, this);
         if (auto* button = qobject_cast<panel::StaticButton*>(label))
           connect(button, &panel::StaticButton::Clicked, this, [this](int id) { OnCommand(id); });
-        labels_[c.id] = label;
+        made = labels_[c.id] = label;
         break;
       }
       case ControlClass::PathEdit:
-        (c.id == kInputPathId ? inputEdit_ : outputEdit_) =
+        made = (c.id == kInputPathId ? inputEdit_ : outputEdit_) =
             panel::CreatePathEdit(c.id, place, layout::kPathBoxWidth, labelFont, this);
         break;
       case ControlClass::PassphraseEdit: {
@@ -169,10 +174,11 @@ void PassphraseWindow::CreateControls() {
             c, [this, title] { ShowStatus(title, QString::fromLatin1(kPassphraseTooLong)); },
             labelFont, this);
         connect(edit, &QLineEdit::textChanged, this, [this, id = c.id] { OnCommand(id); });
-        (c.id == kFirstPassphraseId ? firstEdit_ : secondEdit_) = edit;
+        made = (c.id == kFirstPassphraseId ? firstEdit_ : secondEdit_) = edit;
         break;
       }
     }
+    if (made != nullptr && c.name != nullptr) made->setAccessibleName(QString::fromLatin1(c.name));
   }
   // Created after the controls, so it is destroyed after them too.
   echoStyle_ = new panel::DashEchoStyle;
@@ -289,13 +295,19 @@ void PassphraseWindow::ToggleConfidential() {
   EvaluatePassphrases();
 }
 
+void PassphraseWindow::OpenPath(const QString& path) {
+  if (idle_) TakeFile(true, path);
+}
+
 void PassphraseWindow::ChooseFile(bool input) {
   ParkFocus();
-  PathBytes& path = input ? inputPath_ : outputPath_;
-  const QString initial = QFile::decodeName(path);
-  const QString chosen =
-      input ? prompts_.OpenFile(this, initial) : prompts_.SaveFile(this, initial);
+  const QString initial = QFile::decodeName(input ? inputPath_ : outputPath_);
+  TakeFile(input, input ? prompts_.OpenFile(this, initial) : prompts_.SaveFile(this, initial));
+}
+
+void PassphraseWindow::TakeFile(bool input, const QString& chosen) {
   if (chosen.isEmpty()) return;  // cancelled
+  PathBytes& path = input ? inputPath_ : outputPath_;
   const QByteArray bytes = QFile::encodeName(chosen);
   if (bytes.size() >= static_cast<qsizetype>(engine::kPathCapacity)) {
     // The job holds 259 bytes; a shortened path would name another file. Like a cancel, the

@@ -96,6 +96,8 @@ class PassphraseWindow : public QWidget {
   void EvaluatePassphrases();
   // Overwrites both entry buffers; the edits keep their text, so the match stands.
   void WipeEntries();
+  // A path from the command line or a drop, taken as if chosen with Open (while idle).
+  void OpenPath(const QString& path);
 
   panel::StatusRow& Status() { return *status_; }
 
@@ -110,6 +112,8 @@ class PassphraseWindow : public QWidget {
   void ParkFocus();
   void ToggleConfidential();
   void ChooseFile(bool input);
+  // A path from the dialog (empty when it was cancelled) or from outside.
+  void TakeFile(bool input, const QString& chosen);
   void RemoveFile(bool input);
   void ClearEntry(QLineEdit* edit, const char* title);
   void RefreshPaths();

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "gui/panel.h"
+#include "gui/window_input.h"
 #include "passtool/window.h"
 
 namespace passtool::layout {
@@ -21,6 +22,7 @@ struct ControlEntry {
   const char* text;
   int left, top, width, height;
   uint8_t style;
+  const char* name = nullptr;  // for assistive technology, where the text does not say it
 };
 
 constexpr uint8_t kButton = kNotify | kCentre;
@@ -35,17 +37,19 @@ inline constexpr ControlEntry kControls[] = {
     {ControlClass::Static, kStartId, "Start", 138, 27, 74, 20, kButton},
     {ControlClass::Static, kOpenId, "Open", 14, 55, 55, 20, kButton},
     {ControlClass::Static, kSaveAsId, "Save As", 14, 83, 55, 20, kButton},
-    {ControlClass::PathEdit, kInputPathId, "", 69, 55, kPathBoxWidth, 20, 0},
-    {ControlClass::PathEdit, kOutputPathId, "", 69, 83, kPathBoxWidth, 20, 0},
-    {ControlClass::Static, kClearInputId, "x", 534, 55, 20, 20, kButton},
-    {ControlClass::Static, kClearOutputId, "x", 534, 83, 20, 20, kButton},
+    {ControlClass::PathEdit, kInputPathId, "", 69, 55, kPathBoxWidth, 20, 0, "Input file"},
+    {ControlClass::PathEdit, kOutputPathId, "", 69, 83, kPathBoxWidth, 20, 0, "Output file"},
+    {ControlClass::Static, kClearInputId, "x", 534, 55, 20, 20, kButton, "Clear input file"},
+    {ControlClass::Static, kClearOutputId, "x", 534, 83, 20, 20, kButton, "Clear output file"},
     {ControlClass::Static, kPromptId, "Enter the passphrase twice", 46, 113, 488, 20, kCentre},
     {ControlClass::Static, kFirstLengthId, "000", 14, 132, 32, 20, kCentre},
     {ControlClass::Static, kSecondLengthId, "000", 14, 159, 32, 20, kCentre},
-    {ControlClass::PassphraseEdit, kFirstPassphraseId, "", 48, 131, 484, 20, 0},
-    {ControlClass::PassphraseEdit, kSecondPassphraseId, "", 48, 158, 484, 20, 0},
-    {ControlClass::Static, kClearFirstId, "x", 534, 131, 20, 20, kButton},
-    {ControlClass::Static, kClearSecondId, "x", 534, 158, 20, 20, kButton},
+    {ControlClass::PassphraseEdit, kFirstPassphraseId, "", 48, 131, 484, 20, 0, "Passphrase"},
+    {ControlClass::PassphraseEdit, kSecondPassphraseId, "", 48, 158, 484, 20, 0,
+     "Passphrase again"},
+    {ControlClass::Static, kClearFirstId, "x", 534, 131, 20, 20, kButton, "Clear passphrase"},
+    {ControlClass::Static, kClearSecondId, "x", 534, 158, 20, 20, kButton,
+     "Clear passphrase again"},
     {ControlClass::Static, kStatusLine1Id, kStatusTitle, 0, 209, 130, 23, kCentre},
     {ControlClass::Static, kStatusLine2Id, kInfoLine, 138, 209, 430, 23, 0},
 };
@@ -69,5 +73,11 @@ inline constexpr panel::StatusBox kStatusBoxes[2] = {{0, 207, 130, 230}, {132, 2
 // The work-area frame's outer corner, right and bottom.
 constexpr int kFrameRight = 568;
 constexpr int kFrameBottom = 205;
+
+// Keys that click a control, from either passphrase edit too.
+inline constexpr panel::Shortcut kShortcuts[] = {{Qt::CTRL | Qt::Key_O, kOpenId},
+                                                 {Qt::CTRL | Qt::Key_S, kSaveAsId},
+                                                 {Qt::CTRL | Qt::Key_Return, kStartId},
+                                                 {Qt::CTRL | Qt::Key_H, kConfidentialId}};
 
 }  // namespace passtool::layout

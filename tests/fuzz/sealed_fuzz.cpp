@@ -18,7 +18,7 @@
 
 namespace {
 
-// The committed seeds are sealed with this passphrase and count (make_seeds.py).
+// The committed seeds are sealed with this passphrase and count (scripts/make_fuzz_seeds.py).
 constexpr char kPassphrase[] = "fuzzing passphrase";
 constexpr uint32_t kIterations = 2;
 

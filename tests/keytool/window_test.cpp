@@ -7,6 +7,7 @@
 #include <QMimeData>
 
 #include "keytool/key_panel.h"
+#include "keytool/window_layout.h"
 #include "tests/gui/window_driver.h"
 #include "tests/support/job_runner.h"
 
@@ -154,6 +155,20 @@ TEST_F(KeyToolTest, KeyFilesAndConfidentialModeHidingOnlyTheLook) {
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), Digits(32, 32));  // the real ones
   Choose(kKeySave, File("saved"));
   EXPECT_EQ(ReadFileBytes(File("saved")).size(), 16u);
+}
+
+TEST_F(KeyToolTest, PathArgumentAndDroppedFileAreTakenAsOpenTakesThem) {
+  ExpectPathsFromOutsideOpened(1005, 61, kSaveAs, "aesmoltra-path.png");
+}
+
+// "Open" reports no clicks (its presses reach the window), yet is a button like the others.
+TEST_F(KeyToolTest, ControlsToAssistiveTechnologyAndShortcutsClickThem) {
+  ExpectAccessible(
+      keytool::layout::kControls,
+      [](const auto& c) { return (c.style & keytool::layout::kNotify) || c.id == kOpen; },
+      {{1038, "Key digit 7"}, {1006, "IV digit 7"}, {61, "Input file"}, {kStart, "Start"}});
+  ExpectPressOpens(kOpen);
+  ExpectShortcuts(1000);
 }
 
 // What the console makes of the same file with the same key and IV, in GCM with 128 bits.

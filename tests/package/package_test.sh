@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The Debian packages: each program in its own package, only the windowed ones depending on Qt;
-# unpacked into a temporary root, the installed programs run, their manual pages render without
-# warnings and their desktop entries validate.
+# lintian finds no error and no missing hardening in them; unpacked into a temporary root, the
+# installed programs run, their manual pages render without warnings, their desktop entries and
+# AppStream records validate. Without Qt, a configure falls back to the console package alone.
 # Usage: package_test.sh <build folder>
 set -euo pipefail
 build=$(cd "$1" && pwd)
+source=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() {
@@ -13,6 +15,9 @@ fail() {
 }
 
 (cd "$build" && cpack -G DEB -B "$work/debs" >/dev/null)
+report=$(lintian -I --tag-display-limit 0 "$work"/debs/*.deb 2>&1) || fail "lintian: $report"
+echo "$report"
+if grep -E "hardening-no-(pie|relro|bindnow)" <<<"$report"; then fail "a program lost hardening"; fi
 root=$work/root
 for deb in "$work"/debs/*.deb; do
   name=$(dpkg-deb -f "$deb" Package)
@@ -21,8 +26,8 @@ for deb in "$work"/debs/*.deb; do
   if [[ $name == aestarnex ]]; then
     [[ $depends != *qt6* ]] || fail "the console package depends on Qt: $depends"
   else
-    [[ $depends == *libqt6widgets6* && $depends == *qt6-qpa-plugins* ]] ||
-      fail "$name lacks its Qt dependencies: $depends"
+    [[ $depends == *libqt6widgets6* && $depends == *qt6-qpa-plugins* &&
+      $depends == *fonts-dejavu-extra* ]] || fail "$name lacks a dependency: $depends"
   fi
   dpkg -x "$deb" "$root"
 done
@@ -32,7 +37,8 @@ bin=$root/usr/bin
 for program in "$bin"/*; do
   name=$(basename "$program")
   if ldd "$program" | grep -q "not found"; then fail "$name: a library is missing"; fi
-  [ -f "$root/usr/share/man/man1/$name.1" ] || fail "$name has no manual page"
+  grep -q __stack_chk_fail <(objdump -T "$program") || fail "$name: no stack protector"
+  [ -f "$root/usr/share/man/man1/$name.1.gz" ] || fail "$name has no manual page"
 done
 
 # A round trip through the installed console program, by passphrase and by key and IV.
@@ -55,7 +61,7 @@ run 1 "Decryption Complete. Authentication Tag Correct" Moltra D 256 GCM \
   00112233445566778899AABB "$key" "$work/gcm" "$work/gcm.out"
 cmp "$work/plain" "$work/gcm.out" || fail "the GCM file did not decrypt to the original"
 
-for page in "$root"/usr/share/man/man1/*.1; do
+for page in "$root"/usr/share/man/man1/*.1.gz; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
 done
@@ -64,7 +70,9 @@ shopt -s nullglob
 for entry in "$root"/usr/share/applications/*.desktop; do
   name=$(basename "$entry" .desktop)
   desktop-file-validate "$entry" || fail "$name.desktop does not validate"
-  grep -qx "Exec=$name" "$entry" || fail "$name.desktop does not start $name"
+  grep -qE "^Exec=$name( %[fF])?$" "$entry" || fail "$name.desktop does not start $name"
+  grep -qs ">$name.desktop</launchable>" "$root"/usr/share/metainfo/* ||
+    fail "$name has no AppStream record"
   [ -x "$bin/$name" ] || fail "$name.desktop has no program"
   icons=$root/usr/share/icons/hicolor
   [ -f "$icons/scalable/apps/$name.svg" ] || fail "$name has no scalable icon"
@@ -72,4 +80,14 @@ for entry in "$root"/usr/share/applications/*.desktop; do
     [ -f "$icons/${size}x$size/apps/$name.png" ] || fail "$name has no ${size}px icon"
   done
 done
+# Each record named by its id and launching an installed desktop entry.
+if [ -d "$root/usr/share/metainfo" ]; then
+  appstreamcli validate-tree --no-net "$root" || fail "the AppStream records do not validate"
+fi
+
+out=$(cmake -S "$source" -B "$work/no-qt" -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON \
+  -DAESSUITE_BUILD_TESTS=OFF 2>&1) || fail "no configure without Qt: $out"
+[[ $out == *"console tool alone"* ]] || fail "no word of the missing Qt: $out"
+grep -qx 'set(CPACK_COMPONENTS_ALL "aestarnex")' "$work/no-qt/CPackConfig.cmake" ||
+  fail "without Qt, packages other than aestarnex are planned"
 echo "packages: $(cd "$work/debs" && echo *.deb)"

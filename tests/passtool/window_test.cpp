@@ -9,6 +9,7 @@
 
 #include "engine/backend.h"
 #include "passtool/window.h"
+#include "passtool/window_layout.h"
 #include "tests/gui/window_driver.h"
 
 namespace testing_gui {
@@ -132,6 +133,26 @@ TEST_F(PassphraseTest, FileChoicesRefuseTheSameNameAndTooLongAName) {
   EXPECT_EQ(Edit(41)->text() + Edit(51)->text(), "/tmp/a");
   EXPECT_EQ(prompts_.Records()[2].request.text, "Input and output can not be the same file");
   EXPECT_EQ(LastBox().text, "The path is too long: at most 259 bytes");
+}
+
+// Dropped on a passphrase edit, a file is still the input, not text.
+TEST_F(PassphraseTest, PathArgumentAndDroppedFileAreTakenAsOpenTakesThem) {
+  ExpectPathsFromOutsideOpened(kFirst, 41, kSaveAs, "aespraxel-path.png");
+}
+
+TEST_F(PassphraseTest, ControlsToAssistiveTechnologyAndShortcutsClickThem) {
+  ExpectAccessible(passtool::layout::kControls,
+                   [](const auto& c) { return c.style & passtool::layout::kNotify; },
+                   {{kFirst, "Passphrase"}, {kSecond, "Passphrase again"}, {51, "Output file"}});
+  for (bool hidden : {false, true}) {
+    for (int id : {kFirst, kSecond})
+      EXPECT_EQ(QAccessible::queryAccessibleInterface(Edit(id))->state().passwordEdit, hidden);
+    Click(kHide);
+  }
+  ExpectPressOpens(kOpen);
+  Type(kFirst, "pw");
+  Type(kSecond, "pw");
+  ExpectShortcuts(kFirst);
 }
 
 TEST_F(PassphraseTest, FilesSealedHereOpenInTheConsoleAndTheReverse) {

@@ -1,4 +1,4 @@
-// Known-answer vector files (tests/vectors/, written by tests/tools/convert_vectors.py): '#'
+// Known-answer vector files (tests/vectors/, written by scripts/convert_vectors.py): '#'
 // comment lines, "[SECTION]" headers, and records of consecutive "NAME = hex" lines and bare-word
 // flags, each record ended by a blank line or the next header. The loader throws
 // std::runtime_error naming the file and line on a line it cannot read, bad hex, a repeated name

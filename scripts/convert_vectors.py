@@ -186,7 +186,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--source", default="/usr/lib/python3/dist-packages/cryptography_vectors",
                         help="folder holding ciphers/AES/, hashes/SHA2/ and HMAC/")
-    parser.add_argument("--out", default=os.path.join(here, "..", "vectors"))
+    parser.add_argument("--out", default=os.path.join(here, "..", "tests", "vectors"))
     args = parser.parse_args()
     if not os.path.isdir(args.source):
         sys.exit(f"no vector folder {args.source}: apt-get install {PACKAGE}")

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the committed seed corpora under corpus/<target>/.
+"""Writes the committed seed corpora under tests/fuzz/corpus/<target>/.
 
 The sealed and GCM seeds are made by an independent implementation (the `cryptography` package:
 PBKDF2-HMAC-SHA-256 and AES-GCM), never by our own engine, under the fixed passphrase, iteration
@@ -13,7 +13,7 @@ from cryptography.hazmat.primitives import hashes
 from cryptography.hazmat.primitives.ciphers.aead import AESGCM
 from cryptography.hazmat.primitives.kdf.pbkdf2 import PBKDF2HMAC
 
-HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fuzz", "corpus")
 GCM_KEY = bytes.fromhex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4")
 GCM_IV = bytes.fromhex("cafebabefacedbaddecaf888")
 PASSPHRASE = b"fuzzing passphrase"
