@@ -6,12 +6,20 @@ target_compile_options(project_options INTERFACE
 # Hardening as Debian builds its packages: every relocation resolved at start, then read-only.
 # Position independence is the compiler's default there; no -fPIE here, as code using Qt must be
 # -fPIC, which Qt's targets ask for (package_test.sh has lintian check the result).
-target_link_options(project_options INTERFACE LINKER:-z,relro LINKER:-z,now)
+if(NOT WIN32)  # an ELF matter
+  target_link_options(project_options INTERFACE LINKER:-z,relro LINKER:-z,now)
+endif()
 # Fortified libc calls need an optimised build; the sanitizers make their own checks and must
 # see the plain calls.
 if(NOT AESSUITE_SANITIZE AND NOT AESSUITE_FUZZ)
   target_compile_options(project_options INTERFACE
     "$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+endif()
+if(WIN32)
+  # One .exe with no DLL beside it: the C++ and GCC runtimes and the thread library linked in.
+  # The stack protector's and the fortified calls' checks live in libssp there.
+  target_link_options(project_options INTERFACE -static -static-libgcc -static-libstdc++
+                      -fstack-protector-strong)
 endif()
 if(AESSUITE_SANITIZE)
   target_compile_options(project_options INTERFACE

@@ -2,7 +2,6 @@
 #include "console/command_line.h"
 
 #include <string.h>
-#include <sys/stat.h>
 
 #include "engine/wipe.h"
 #include "keys/key_messages.h"
@@ -88,6 +87,7 @@ bool AtEnd(const CommandLine& line) {
 // The character under the cursor as the line holds it; 0 at the end.
 char Current(const CommandLine& line) {
   if (AtEnd(line)) return '\0';
+  if (line.text != nullptr) return line.text[line.cursor];
   if (line.offset >= line.textStart && line.offset < line.textStart + line.textLength)
     return line.arguments[line.argument][line.offset - line.textStart];
   return line.offset == 0 && line.argument > 0 ? ' ' : '"';
@@ -102,6 +102,7 @@ char CurrentSeparated(const CommandLine& line) {
 void Advance(CommandLine& line) {
   if (AtEnd(line)) return;
   ++line.cursor;
+  if (line.text != nullptr) return;
   if (++line.offset == line.pieceLength && line.argument + 1 < line.count) {
     ++line.argument;
     line.offset = 0;
@@ -141,25 +142,25 @@ void ClearPathBuffers(engine::CipherJob& job) {
   memset(job.outputPath, 0, sizeof job.outputPath);
 }
 
-// Device and inode of an IV or key file read; inode 0 when the item was text.
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
+// The identity of an IV or key file read; none when the item was text.
+struct KeyItemFile {
+  engine::FileIdentity identity;
+  bool read = false;
 };
 
 // The output names a file the job read its IV or key from (under any name, through any link).
-bool OutputIsKeyItemFile(const char* outputPath, const FileIdentity (&read)[2]) {
-  struct stat output;
-  if (stat(outputPath, &output) != 0) return false;
-  for (const FileIdentity& file : read)
-    if (file.inode != 0 && file.device == output.st_dev && file.inode == output.st_ino) return true;
+bool OutputIsKeyItemFile(const char* outputPath, const KeyItemFile (&read)[2]) {
+  engine::FileIdentity output;
+  if (!engine::IdentifyFile(outputPath, output)) return false;
+  for (const KeyItemFile& file : read)
+    if (file.read && file.identity == output) return true;
   return false;
 }
 
 // The IV or the key: a name that opens is always read as a file; anything else is hexadecimal
 // text. Nothing is written to the job unless the whole item is good.
 bool ReadKeyItem(CommandLine& line, Token& token, keys::KeyItem item, engine::CipherJob& job,
-                 const char*& error, FileIdentity& read) {
+                 const char*& error, KeyItemFile& read) {
   const size_t bytes = keys::ItemBytes(item, job.mode, job.keySize);
   uint8_t* destination = item == keys::KeyItem::Iv ? job.iv : job.key;
   NextToken(line, token);
@@ -169,8 +170,7 @@ bool ReadKeyItem(CommandLine& line, Token& token, keys::KeyItem item, engine::Ci
     switch (keys::LoadKeyFile(token.text, destination, bytes)) {
       case keys::KeyFileResult::Ok: {
         good = true;
-        struct stat info;
-        if (stat(token.text, &info) == 0) read = {info.st_dev, info.st_ino};
+        read.read = engine::IdentifyFile(token.text, read.identity);
         break;
       }
       case keys::KeyFileResult::OpenError:
@@ -260,11 +260,26 @@ void RebuildCommandLine(int argc, const char* const* argv, CommandLine& line) {
   }
 }
 
+void TakeRawCommandLine(const char* text, CommandLine& line) {
+  line = CommandLine{};
+  line.text = text;
+  line.length = strlen(text);
+  // A program's path cannot hold an asterisk there: the whole line is scanned.
+  const char* first = strchr(text, '*');
+  const char* last = strrchr(text, '*');
+  if (first != last) {
+    line.spanFirst = static_cast<size_t>(first - text);
+    line.spanLast = static_cast<size_t>(last - text);
+  }
+}
+
 void ReadCommandLine(CommandLine& line, engine::CipherJob& job) {
   size_t length = 0;
   if (line.spanFirst != kNoPosition) length = line.spanLast - line.spanFirst - 1;
   job.passphraseLength = length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length);
-  if (length >= 1 && length <= engine::kMaxPassphrase) {
+  if (length >= 1 && length <= engine::kMaxPassphrase && line.text != nullptr) {
+    memcpy(job.passphrase, line.text + line.spanFirst + 1, length);
+  } else if (length >= 1 && length <= engine::kMaxPassphrase) {
     // The span lies after the program name; its characters are copied straight from argv.
     MoveToArgument(line, 1);
     while (line.cursor <= line.spanFirst)
@@ -274,7 +289,11 @@ void ReadCommandLine(CommandLine& line, engine::CipherJob& job) {
       Advance(line);
     }
   }
-  if (line.count > 1) {
+  if (line.text != nullptr) {
+    line.cursor = 0;
+    WipedToken programName;  // the first token, read and dropped
+    NextToken(line, programName.token);
+  } else if (line.count > 1) {
     MoveToArgument(line, 1);
   } else {
     line.cursor = line.length;  // nothing after the program name
@@ -373,7 +392,7 @@ ParseResult ParseArguments(CommandLine& line, engine::CipherJob& job) {
                     "Error - No Mode of Operation. [CTR | GCM | OFB | CFB | CBC | ECB | PCBC]",
                     function);
       const char* error = "";
-      FileIdentity read[2];
+      KeyItemFile read[2];
       if (job.mode != engine::CipherMode::Ecb &&
           !ReadKeyItem(line, token, keys::KeyItem::Iv, job, error, read[0]))
         return Fail(JobStatus::BadIv, error, function);

@@ -1,5 +1,6 @@
-// The console's command line: rebuilt from argv, the passphrase captured between asterisks,
-// tokens and keywords, and the argument grammar of each function with its checks in order.
+// The console's command line: the system's own line or one rebuilt from argv, the passphrase
+// captured between asterisks, tokens and keywords, and the argument grammar of each function with
+// its checks in order.
 #pragma once
 
 #include <stddef.h>
@@ -20,6 +21,7 @@ constexpr size_t kNoPosition = SIZE_MAX;
 // double quotes. The line is never copied out of argv (it holds the passphrase): it is read in
 // place, one character at a time, through the cursor.
 struct CommandLine {
+  const char* text = nullptr;  // the system's own line, when it gives one; else argv below
   int count = 0;
   const char* const* arguments = nullptr;
   size_t length = 0;  // characters of the whole line
@@ -47,6 +49,10 @@ struct Token {
 
 // Measures the line over argv (which must outlive it) and finds the passphrase's span.
 void RebuildCommandLine(int argc, const char* const* argv, CommandLine& line);
+
+// Takes a whole line as the system gives it (the program name first) and finds the passphrase's
+// span. Nothing is rebuilt: a tab or a double quote is the user's own. `text` must outlive it.
+void TakeRawCommandLine(const char* text, CommandLine& line);
 
 // Captures the passphrase (the text strictly between the span's asterisks; copied when 1 to 512
 // bytes, its length kept in any case) and puts the cursor after the program name.

@@ -3,6 +3,7 @@
 #include "console/fault_line.h"
 #include "console/prompt.h"
 #include "console/runs.h"
+#include "console/terminal.h"
 #include "engine/aes.h"
 #include "engine/backend.h"
 #include "engine/file.h"
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
   const char* finalLine;
   {
     console::CommandLine line;
-    console::RebuildCommandLine(argc, argv, line);
+    console::TakeCommandLine(argc, argv, line);
     console::ReadCommandLine(line, job);
     const console::ParseResult parsed =
         console::AskForPassphrase(line, console::ParseArguments(line, job), job);

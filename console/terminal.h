@@ -1,12 +1,21 @@
 // What the console asks of the system beyond its files: standard output and error, the terminal
-// for progress and for a passphrase typed without echo, and the text of a system error. One unit
-// per platform (terminal_posix.cpp here); nothing else in console/ calls these services.
+// for progress and for a passphrase typed without echo, the text of a system error, and where the
+// command line comes from. One unit per platform (terminal_posix.cpp, terminal_win32.cpp);
+// nothing else in console/ calls these services.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
 namespace console {
+
+struct CommandLine;
+
+// The command line as the system gives it. On Windows that is the process's own line
+// (GetCommandLineA, program name included), read as it is: argc and argv go unused. Elsewhere the
+// arguments arrive split and the line is rebuilt from argv (RebuildCommandLine), which must
+// outlive it.
+void TakeCommandLine(int argc, const char* const* argv, CommandLine& line);
 
 // Standard input is a terminal: the only place the console may ask for anything.
 bool StandardInputIsTerminal();

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "console/command_line.h"
 #include "engine/wipe.h"
 
 namespace console {
@@ -52,6 +53,10 @@ void WritePrompt(const char* text, size_t count) {
 }
 
 }  // namespace
+
+void TakeCommandLine(int argc, const char* const* argv, CommandLine& line) {
+  RebuildCommandLine(argc, argv, line);
+}
 
 bool StandardInputIsTerminal() {
   return isatty(kStandardInput) == 1;

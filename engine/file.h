@@ -1,6 +1,8 @@
-// The file layer: the few file operations the job needs, over POSIX descriptors.
+// The file layer: the few file operations the job needs. One header, two units chosen at build
+// time: file_posix.cpp (descriptors) and file_win32.cpp (kernel32 handles).
 //
-// Everything the programs create is mode 0600: outputs hold plaintext, ciphertext or keys.
+// Everything the programs create is private (mode 0600 on POSIX): outputs hold plaintext,
+// ciphertext or keys.
 #pragma once
 
 #include <stddef.h>
@@ -8,7 +10,11 @@
 
 namespace engine {
 
+#ifdef _WIN32
+typedef intptr_t FileHandle;  // a HANDLE's value: INVALID_HANDLE_VALUE is -1
+#else
 typedef int FileHandle;
+#endif
 constexpr FileHandle kNoFile = -1;
 
 // Creation disposition of an output, with the values the job record stores.
@@ -21,7 +27,8 @@ constexpr int kOtherUsersFile = 0x10002;  // an existing output that belongs to 
 constexpr int kEndedEarly = 0x10003;      // the end of the file came before the bytes asked for
 
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is not open, so that no file a job
-// opens takes one of them and receives what the program (or its libraries) print.
+// opens takes one of them and receives what the program (or its libraries) print. (Windows
+// handles are never the standard ones: nothing to do there.)
 void OpenStandardDescriptors();
 
 // Opens an existing regular file for reading. Anything else (missing, a directory, a device,
@@ -65,6 +72,15 @@ bool CommitReplacement(FileHandle& file, const char* part, const char* path);
 // Whether the existing file at `path` is the same file as the open `file`. False when `path`
 // does not exist.
 bool IsSameFile(FileHandle file, const char* path);
+
+// Which file a name leads to, whatever the name: device and inode on POSIX, volume serial number
+// and file index on Windows. False when nothing is there.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+bool IdentifyFile(const char* path, FileIdentity& identity);
 
 // Reserves `size` bytes of real space for the file (its length becomes `size`). Where the file
 // system cannot reserve, compares the free space instead. False when the space is not there.

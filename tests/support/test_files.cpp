@@ -1,9 +1,6 @@
 // Test helpers for files on disk.
 #include "tests/support/test_files.h"
 
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,11 +9,19 @@
 
 namespace testing_support {
 
+// A new private folder under the system's temporary folder ($TMPDIR or /tmp; %TEMP% on Windows,
+// where the engine's vector tests also run).
 TempDir::TempDir() {
-  const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/aessuite-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  static std::random_device seed;
+  std::mt19937_64 names(seed());
+  const auto base = std::filesystem::temp_directory_path();
+  for (int tries = 0; tries < 100 && path_.empty(); ++tries) {
+    const auto folder = base / ("aessuite-test-" + std::to_string(names() % 1000000000));
+    if (!std::filesystem::create_directory(folder)) continue;
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);  // private, as mkdtemp
+    path_ = folder.generic_string();
+  }
+  if (path_.empty()) throw std::runtime_error("no temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -37,9 +42,8 @@ Bytes ReadFileBytes(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool FileExists(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
+bool FileExists(const std::string& path) {  // a dangling link counts
+  return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
 uint64_t FileSize(const std::string& path) {

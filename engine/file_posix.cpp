@@ -90,6 +90,13 @@ bool IsSameFile(FileHandle file, const char* path) {
   return fstat(file, &open) == 0 && stat(path, &named) == 0 && SameIdentity(open, named);
 }
 
+bool IdentifyFile(const char* path, FileIdentity& identity) {
+  struct stat info;
+  if (stat(path, &info) != 0) return false;
+  identity = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  return true;
+}
+
 CreateResult CreateOutputFile(const char* path, Disposition disposition, bool sequential,
                               FileHandle input, FileHandle& output, char* part,
                               size_t partCapacity) {
