@@ -36,9 +36,18 @@ void BuildTablesOnce() {
   std::call_once(once, [] { engine::BuildAesTables(); });
 }
 
-bool UseBackend(bool hardware) {
+const char* BackendName(Backend backend) {
+  static const char* const kNames[] = {"Software", "Hardware", "HardwareTables"};
+  return kNames[static_cast<int>(backend)];
+}
+
+bool UseBackend(Backend backend) {
   BuildTablesOnce();
-  return engine::ForceAesBackend(hardware);
+  return engine::ForceAesBackend(backend != Backend::Software, backend == Backend::HardwareTables);
+}
+
+bool UseBackend(bool hardware) {
+  return UseBackend(hardware ? Backend::Hardware : Backend::Software);
 }
 
 void FillJob(engine::CipherJob& job, const FileJobSpec& spec) {
