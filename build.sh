@@ -17,7 +17,7 @@ PACKAGES=(g++ cmake make libgtest-dev libgmock-dev libssl-dev libbenchmark-dev o
           valgrind clang libclang-rt-14-dev  # memcheck and the fuzzers
           dpkg-dev file desktop-file-utils man-db groff-base)  # the packaging test
 
-BENCH_PACKAGES=(gnupg)  # bench/compare_console.sh times gpg beside the sealed files
+BENCH_PACKAGES=(gnupg age)  # bench/compare_console.sh times gpg and age beside GCM and sealed files
 
 deps() {  # the packages above, and any given as arguments
   local missing=()
