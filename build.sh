@@ -23,7 +23,7 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64)
 WINE=/usr/lib/wine/wine64  # Debian's places for the loader and the server
 WINESERVER=/usr/lib/wine/wineserver
 
-BENCH_PACKAGES=(gnupg)  # bench/compare_console.sh times gpg beside the sealed files
+BENCH_PACKAGES=(gnupg age)  # bench/compare_console.sh times gpg and age beside GCM and sealed files
 
 deps() {  # the packages above, and any given as arguments
   local missing=()

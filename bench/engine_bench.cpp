@@ -1,9 +1,11 @@
 // In-memory throughput of the engine: whole jobs through RunCipherJob, with the file reads and
 // writes short-circuited by a FileIoOverride so that only the per-block path is measured. Also the
-// per-job GCM set-up, the GHASH step, and the bare one-block calls of each AES backend (the
-// ceiling the mode loops can reach).
+// per-job GCM set-up, GHASH by the tables and by carry-less multiply (one block per reduction and
+// eight), and the bare one-block calls of each AES backend (the ceiling the mode loops can reach).
 //
-// Names: RunCipherJob/<mode>/<direction>/aes<bits>/<hw|sw>; filter with --benchmark_filter.
+// Names: RunCipherJob/<mode>/<direction>/aes<bits>/<hw|sw>, where GCM also has hw-tables (the
+// hardware AES pair with the tables' GHASH, as on a processor without PCLMULQDQ); filter with
+// --benchmark_filter.
 // "bytes" is the same rate as bytes_per_second, in decimal units (G = 10^9). Rates are per CPU
 // second (every benchmark is single-threaded), so a busy machine skews them less than wall time;
 // run with --benchmark_repetitions=N to see the spread.
@@ -21,9 +23,11 @@
 #include "engine/block.h"
 #include "engine/file.h"
 #include "engine/gcm.h"
+#include "engine/ghash_clmul.h"
 #include "engine/job.h"
 #include "engine/modes.h"
 #include "engine/status.h"
+#include "engine/wipe.h"
 
 namespace {
 
@@ -130,9 +134,10 @@ void ReportRate(benchmark::State& state, uint64_t bytesPerIteration) {
       static_cast<double>(bytes), benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
 }
 
-bool UseBackend(benchmark::State& state, bool hardware) {
-  if (engine::ForceAesBackend(hardware)) return true;
-  state.SkipWithError("this processor has no AES instructions");
+// The hardware pair brings the carry-less GHASH unless `tableGhash`.
+bool UseBackend(benchmark::State& state, bool hardware, bool tableGhash = false) {
+  if (engine::ForceAesBackend(hardware, tableGhash)) return true;
+  state.SkipWithError("this processor lacks the AES or the carry-less multiply instructions");
   return false;
 }
 
@@ -140,8 +145,8 @@ bool UseBackend(benchmark::State& state, bool hardware) {
 // then per iteration the run state reset and RunCipherJob (block count, key expansion, mode
 // loop, GCM tag) exactly as a program runs it.
 void BM_RunCipherJob(benchmark::State& state, CipherMode mode, Direction direction, KeySize size,
-                     bool hardware) {
-  if (!UseBackend(state, hardware)) return;
+                     bool hardware, bool tableGhash) {
+  if (!UseBackend(state, hardware, tableGhash)) return;
   const bool gcmDecrypt = mode == CipherMode::Gcm && direction == Direction::Decrypt;
   const uint64_t inputBytes = kJobBytes + (gcmDecrypt ? 16 : 0);  // the tag stands in front
   if (!gScratch->SizeInput(inputBytes)) {
@@ -195,7 +200,8 @@ void BM_RunCipherJob(benchmark::State& state, CipherMode mode, Direction directi
   ReportRate(state, kJobBytes);
 }
 
-// The per-job GCM set-up: H, the 4,096 multiplications of the tables, E(J0).
+// The per-job GCM set-up: H, E(J0), and the 4,096 multiplications of the tables (sw) or H's powers
+// (hw).
 void BM_GcmStart(benchmark::State& state, bool hardware) {
   if (!UseBackend(state, hardware)) return;
   engine::CipherJob job;
@@ -220,10 +226,16 @@ void BM_BuildGhashTables(benchmark::State& state) {
 
 alignas(16) uint8_t gBlocks[16384];
 
-void BM_GhashStep(benchmark::State& state) {
+void FillBlocks() {
   for (size_t i = 0; i < sizeof gBlocks; ++i)
     gBlocks[i] = static_cast<uint8_t>(i * 131u + 7u);
-  engine::BuildGhashTables(engine::LoadBlock(kKey));
+}
+
+// One block per step (and per reduction): the tables (sw) or the carry-less multiply (hw).
+void BM_GhashStep(benchmark::State& state, bool hardware) {
+  if (!UseBackend(state, hardware)) return;
+  FillBlocks();
+  engine::StartGhash(engine::LoadBlock(kKey));
   for (auto _ : state) {
     for (size_t offset = 0; offset < sizeof gBlocks; offset += 16) {
       engine::GhashStep(engine::LoadBlock(gBlocks + offset));
@@ -232,6 +244,23 @@ void BM_GhashStep(benchmark::State& state) {
     benchmark::DoNotOptimize(y[0]);
   }
   engine::WipeGcmState();
+  ReportRate(state, sizeof gBlocks);
+}
+
+// The carry-less multiply over eight blocks per reduction, as the GCM loops run it.
+void BM_ClmulGhashBlocks(benchmark::State& state) {
+  if (!UseBackend(state, true)) return;
+  FillBlocks();
+  Block powers[engine::kClmulGhashBlocks];
+  engine::ClmulGhashPowers(engine::LoadBlock(kKey), powers);
+  const auto* blocks = reinterpret_cast<const Block*>(gBlocks);
+  Block y = engine::ZeroBlock();
+  for (auto _ : state) {
+    for (size_t i = 0; i < sizeof gBlocks / 16; i += engine::kClmulGhashBlocks)
+      y = engine::ClmulGhashBlocks(y, blocks + i, engine::kClmulGhashBlocks, powers);
+    benchmark::DoNotOptimize(y[0]);
+  }
+  engine::WipeBytes(powers, sizeof powers);
   ReportRate(state, sizeof gBlocks);
 }
 
@@ -274,8 +303,13 @@ void RegisterAll() {
                              (direction == Direction::Encrypt ? "/encrypt" : "/decrypt") + "/aes" +
                              std::to_string(KeyBits(size)) + (hardware ? "/hw" : "/sw");
           benchmark::RegisterBenchmark(name.c_str(), BM_RunCipherJob, mode, direction, size,
-                                       hardware)
+                                       hardware, false)
               ->Unit(benchmark::kMillisecond);
+          if (hardware && mode == CipherMode::Gcm) {
+            benchmark::RegisterBenchmark((name + "-tables").c_str(), BM_RunCipherJob, mode,
+                                         direction, size, true, true)
+                ->Unit(benchmark::kMillisecond);
+          }
         }
       }
     }
@@ -287,7 +321,9 @@ void RegisterAll() {
   }
   benchmark::RegisterBenchmark("BuildGhashTables", BM_BuildGhashTables)
       ->Unit(benchmark::kMicrosecond);
-  benchmark::RegisterBenchmark("GhashStep", BM_GhashStep);
+  benchmark::RegisterBenchmark("GhashStep/tables", BM_GhashStep, false);
+  benchmark::RegisterBenchmark("GhashStep/clmul", BM_GhashStep, true);
+  benchmark::RegisterBenchmark("ClmulGhashBlocks/8", BM_ClmulGhashBlocks);
   for (bool hardware : backends) {
     for (bool decrypt : {false, true}) {
       for (bool chained : {false, true}) {

@@ -1,8 +1,10 @@
-// Processor check and the choice between the hardware and the software AES pair.
+// Processor check and the choice between the hardware and the software AES pair, and with it
+// the GHASH path.
 #include "engine/backend.h"
 
 #include "engine/aes.h"
 #include "engine/aesni.h"
+#include "engine/ghash_clmul.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -17,11 +19,13 @@ constexpr AesBackend kHardwarePair{AesNiEncryptBlock, AesNiDecryptBlock};
 
 AesBackend gBackend = kSoftwarePair;
 bool gHardwareActive = false;
+GhashPath gGhashPath = GhashPath::Tables;
 
-void Install(bool hardware, bool encryptOnly) {
+void Install(bool hardware, bool encryptOnly, bool clmul) {
   gBackend = hardware ? kHardwarePair : kSoftwarePair;
   if (encryptOnly) gBackend.decrypt = nullptr;
   gHardwareActive = hardware;
+  gGhashPath = hardware && clmul ? GhashPath::Clmul : GhashPath::Tables;
 }
 
 constexpr char kAccelTitle[] = "AES-NI";
@@ -33,6 +37,7 @@ CpuFeatures CpuFeaturesFromWords(uint32_t edx, uint32_t ecx) {
   features.edx = edx;
   features.ecx = ecx;
   features.aes = (ecx & kAesBit) ? 1 : 0;
+  features.clmul = (ecx & kClmulBit) ? 1 : 0;
   return features;
 }
 
@@ -42,6 +47,7 @@ CpuFeatures ReadCpuFeatures() {
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return CpuFeaturesFromWords(0, 0);
   CpuFeatures features = CpuFeaturesFromWords(edx, ecx);
   if (!AesNiCompiledIn()) features.aes = 0;
+  if (!ClmulCompiledIn()) features.clmul = 0;
   return features;
 #else
   // Other processor families have no MMX or SSE2 to ask about; nothing here needs them.
@@ -59,21 +65,24 @@ const AesBackend& CurrentAesBackend() {
 bool HardwareBackendActive() {
   return gHardwareActive;
 }
+GhashPath CurrentGhashPath() {
+  return gGhashPath;
+}
 
 void SelectAesBackend(const CpuFeatures& features) {
-  Install(features.aes == 1, false);
+  Install(features.aes == 1, false, features.clmul == 1);
 }
 
 void SelectAesEncryptOnly(const CpuFeatures& features) {
-  Install(features.aes == 1, true);
+  Install(features.aes == 1, true, features.clmul == 1);
 }
 
 void SelectAesBackend(const CpuFeatures& features, AccelerationSetting& setting) {
   if (features.aes == 1 && !setting.Software()) {
-    Install(true, false);
+    Install(true, false, features.clmul == 1);
     setting.text[0] = 'H';
   } else {
-    Install(false, false);
+    Install(false, false, features.clmul == 1);
     setting.text[0] = 'S';
   }
 }
@@ -83,17 +92,18 @@ ToggleResult ToggleAesBackend(const CpuFeatures& features, AccelerationSetting& 
     return {false, kAccelTitle, "Hardware acceleration is not available, software only"};
   if (!setting.Software()) {
     setting.text[0] = 'S';
-    Install(false, false);
+    Install(false, false, features.clmul == 1);
     return {true, kAccelTitle, "Hardware acceleration OFF, using software"};
   }
   setting.text[0] = 'H';
-  Install(true, false);
+  Install(true, false, features.clmul == 1);
   return {true, kAccelTitle, "Hardware acceleration ON"};
 }
 
-bool ForceAesBackend(bool hardware) {
-  if (hardware && ReadCpuFeatures().aes == 0) return false;
-  Install(hardware, false);
+bool ForceAesBackend(bool hardware, bool tableGhash) {
+  const CpuFeatures features = ReadCpuFeatures();
+  if (hardware && (features.aes == 0 || (!tableGhash && features.clmul == 0))) return false;
+  Install(hardware, false, !tableGhash);
   return true;
 }
 

@@ -1,7 +1,9 @@
-// GCM (SP 800-38D): 96-bit IV, no additional data, 128-bit tag, GHASH by per-byte tables.
+// GCM (SP 800-38D): 96-bit IV, no additional data, 128-bit tag. GHASH by per-byte tables, or
+// by carry-less multiply where the hardware AES pair brings it.
 #include "engine/gcm.h"
 
 #include "engine/backend.h"
+#include "engine/ghash_clmul.h"
 #include "engine/wipe.h"
 
 namespace engine {
@@ -10,8 +12,10 @@ namespace {
 
 // Entry [j][b]: the block whose byte j is b and whose other bytes are 0, times H. 64 KiB.
 alignas(16) Block gGhashTables[16][256];
-Block gGhashY;       // the accumulator Y
-Block gLastTagMask;  // E(J0) of the last run, kept only to be wiped
+Block gGhashPowers[kClmulGhashBlocks];  // H to H^8 for the carry-less multiply
+bool gClmulGhash = false;               // which of the two the last StartGhash set up
+Block gGhashY;                          // the accumulator Y
+Block gLastTagMask;                     // E(J0) of the last run, kept only to be wiped
 
 inline uint64_t LoadBigEndian64(const uint8_t* p) {
   uint64_t v;
@@ -50,6 +54,67 @@ inline Block KeepHead(Block block, uint32_t tail) {
   return block & mask;
 }
 
+// The tables: one multiplication per block, as soon as the block is known.
+struct TableGhash {
+  explicit TableGhash(Block start) : y(start) {}
+  Block y;
+  void Absorb(Block x) { y = GhashMultiply(y ^ x); }
+  Block Finish() const { return y; }
+};
+
+// Carry-less multiply: blocks gathered in eights, one reduction for each eight; the blocks a stop
+// or the end leaves over go in one call of their own.
+struct ClmulGhash {
+  explicit ClmulGhash(Block start) : y(start) {}
+  Block y;
+  Block pending[kClmulGhashBlocks];
+  unsigned count = 0;
+  void Absorb(Block x) {
+    pending[count] = x;
+    if (++count == kClmulGhashBlocks) {
+      y = ClmulGhashBlocks(y, pending, count, gGhashPowers);
+      count = 0;
+    }
+  }
+  Block Finish() const {
+    return count == 0 ? y : ClmulGhashBlocks(y, pending, count, gGhashPowers);
+  }
+};
+
+template <class Ghash>
+void EncryptBlocks(CipherJob& job, GcmState& state) {
+  const BlockFunction encrypt = CurrentAesBackend().encrypt;
+  Block counter = state.counter;
+  Ghash ghash{gGhashY};
+  while (!job.lastBlock && !StopRequested(job)) {
+    counter = Increment32(counter);
+    const Block key = encrypt(counter);
+    Block cipher = ReadBlock(job) ^ key;
+    WriteBlock(job, cipher);
+    if (job.lastBlock && job.tail != 0) cipher = KeepHead(cipher, job.tail);
+    ghash.Absorb(cipher);
+  }
+  gGhashY = ghash.Finish();
+  state.counter = counter;
+}
+
+template <class Ghash>
+void DecryptBlocks(CipherJob& job, GcmState& state) {
+  const BlockFunction encrypt = CurrentAesBackend().encrypt;
+  Block counter = state.counter;
+  Ghash ghash{gGhashY};
+  while (!job.lastBlock && !StopRequested(job)) {
+    counter = Increment32(counter);
+    const Block key = encrypt(counter);
+    Block cipher = ReadBlock(job);
+    WriteBlock(job, cipher ^ key);
+    if (job.lastBlock && job.tail != 0) cipher = KeepHead(cipher, job.tail);
+    ghash.Absorb(cipher);
+  }
+  gGhashY = ghash.Finish();
+  state.counter = counter;
+}
+
 }  // namespace
 
 Block GfMul128(Block x, Block h) {
@@ -85,8 +150,19 @@ void BuildGhashTables(Block h) {
   gGhashY = ZeroBlock();
 }
 
+void StartGhash(Block h) {
+  gClmulGhash = CurrentGhashPath() == GhashPath::Clmul;
+  if (gClmulGhash) {
+    ClmulGhashPowers(h, gGhashPowers);
+  } else {
+    BuildGhashTables(h);
+  }
+  gGhashY = ZeroBlock();
+}
+
 void GhashStep(Block block) {
-  gGhashY = GhashMultiply(gGhashY ^ block);
+  gGhashY = gClmulGhash ? ClmulGhashBlocks(gGhashY, &block, 1, gGhashPowers)
+                        : GhashMultiply(gGhashY ^ block);
 }
 
 Block GhashValue() {
@@ -100,42 +176,26 @@ GcmState GcmStart(CipherJob& job) {
   j0[13] = 0;
   j0[14] = 0;
   j0[15] = 1;
-  BuildGhashTables(encrypt(ZeroBlock()));
+  StartGhash(encrypt(ZeroBlock()));
   GcmState state{j0, encrypt(j0)};
   gLastTagMask = state.tagMask;
   return state;
 }
 
 void GcmEncryptBlocks(CipherJob& job, GcmState& state) {
-  const BlockFunction encrypt = CurrentAesBackend().encrypt;
-  Block counter = state.counter;
-  Block y = gGhashY;
-  while (!job.lastBlock && !StopRequested(job)) {
-    counter = Increment32(counter);
-    const Block key = encrypt(counter);
-    Block cipher = ReadBlock(job) ^ key;
-    WriteBlock(job, cipher);
-    if (job.lastBlock && job.tail != 0) cipher = KeepHead(cipher, job.tail);
-    y = GhashMultiply(y ^ cipher);
+  if (gClmulGhash) {
+    EncryptBlocks<ClmulGhash>(job, state);
+  } else {
+    EncryptBlocks<TableGhash>(job, state);
   }
-  gGhashY = y;
-  state.counter = counter;
 }
 
 void GcmDecryptBlocks(CipherJob& job, GcmState& state) {
-  const BlockFunction encrypt = CurrentAesBackend().encrypt;
-  Block counter = state.counter;
-  Block y = gGhashY;
-  while (!job.lastBlock && !StopRequested(job)) {
-    counter = Increment32(counter);
-    const Block key = encrypt(counter);
-    Block cipher = ReadBlock(job);
-    WriteBlock(job, cipher ^ key);
-    if (job.lastBlock && job.tail != 0) cipher = KeepHead(cipher, job.tail);
-    y = GhashMultiply(y ^ cipher);
+  if (gClmulGhash) {
+    DecryptBlocks<ClmulGhash>(job, state);
+  } else {
+    DecryptBlocks<TableGhash>(job, state);
   }
-  gGhashY = y;
-  state.counter = counter;
 }
 
 Block GcmFinishTag(const GcmState& state, uint64_t dataBytes) {
@@ -189,6 +249,8 @@ void GcmDecryptRun(CipherJob& job) {
 
 bool GcmStateIsWiped() {
   Block any = gGhashY | gLastTagMask;
+  for (const Block& power : gGhashPowers)
+    any |= power;
   for (const auto& table : gGhashTables)
     for (const Block& entry : table)
       any |= entry;
@@ -197,6 +259,7 @@ bool GcmStateIsWiped() {
 
 void WipeGcmState() {
   WipeBytes(gGhashTables, sizeof gGhashTables);
+  WipeBytes(gGhashPowers, sizeof gGhashPowers);
   WipeBytes(&gGhashY, sizeof gGhashY);
   WipeBytes(&gLastTagMask, sizeof gLastTagMask);
 }

@@ -1,6 +1,7 @@
 // GCM (SP 800-38D) with a 96-bit IV, no additional data and a 128-bit tag; GHASH by 64 KiB of
-// per-byte-position tables. The key/IV job writes the tag in front of the ciphertext; the
-// sealed-file format runs the same core and keeps the tag in its header.
+// per-byte-position tables, or by carry-less multiply with the hardware AES pair (backend.h). The
+// key/IV job writes the tag in front of the ciphertext; the sealed-file format runs the same core
+// and keeps the tag in its header.
 #pragma once
 
 #include "engine/block.h"
@@ -14,7 +15,10 @@ Block GfMul128(Block x, Block h);
 // Fills the tables from H (entry [j][b] = block with byte j = b, times H) and zeroes Y.
 void BuildGhashTables(Block h);
 
-// Y = (Y ^ block) * H.
+// Sets up GHASH under H for the path the backend brings (the tables, or H's powers) and zeroes Y.
+void StartGhash(Block h);
+
+// Y = (Y ^ block) * H, by the path StartGhash set up.
 void GhashStep(Block block);
 
 // The GHASH accumulator Y.
@@ -36,13 +40,13 @@ struct GcmState {
   Block tagMask;  // E(J0)
 };
 
-// Sets J0 = nonce || 00000001 in the job's IV buffer, computes H, the tables and E(J0).
+// Sets J0 = nonce || 00000001 in the job's IV buffer, computes H, starts GHASH, and E(J0).
 // The key must already be expanded in the forward form.
 GcmState GcmStart(CipherJob& job);
 
 // The block loop: keystream from the counter, XOR with ReadBlock's block, WriteBlock, GHASH over
 // the ciphertext (zero-filled beyond the tail in the final partial block). Stops early on
-// StopFlag.
+// StopFlag. The carry-less GHASH takes the ciphertext in eights; Y is whole again on return.
 void GcmEncryptBlocks(CipherJob& job, GcmState& state);
 void GcmDecryptBlocks(CipherJob& job, GcmState& state);
 
@@ -54,7 +58,7 @@ Block GcmFinishTag(const GcmState& state, uint64_t dataBytes);
 void GcmEncryptRun(CipherJob& job);
 void GcmDecryptRun(CipherJob& job);
 
-// Wipes H's tables, the accumulator and the last tag mask.
+// Wipes H's tables and powers, the accumulator and the last tag mask.
 void WipeGcmState();
 // Whether all of that state is zero (tests check that a job's end leaves nothing of H behind).
 bool GcmStateIsWiped();

@@ -1,9 +1,11 @@
 // The modes of a key/IV file job against published answers, through the real job on both AES
-// backends: the AESAVS multiblock messages (ECB, CBC, CFB-128, OFB), the SP 800-38A and RFC 3686
-// CTR examples, and GCM (the CAVP files, wrong-tag records included, and the published cases).
+// backends (GCM also on the hardware pair with the tables' GHASH): the AESAVS multiblock messages
+// (ECB, CBC, CFB-128, OFB), the SP 800-38A and RFC 3686 CTR examples, and GCM (the CAVP files,
+// wrong-tag records included, and the published cases).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <span>
 #include <string>
 #include <tuple>
 
@@ -18,6 +20,7 @@ namespace {
 using engine::CipherMode;
 using engine::Direction;
 using engine::JobStatus;
+using testing_support::Backend;
 using testing_support::Bytes;
 using testing_support::BytesToHex;
 
@@ -41,7 +44,7 @@ constexpr VectorSet kVectorSets[] = {
     {"gcm_256", CipherMode::Gcm, 120, 27},      {"gcm_published", CipherMode::Gcm, 6, 0},
 };
 
-class ModeVectorTest : public ::testing::TestWithParam<std::tuple<bool, VectorSet>> {
+class ModeVectorTest : public ::testing::TestWithParam<std::tuple<Backend, VectorSet>> {
  protected:
   void SetUp() override { USE_BACKEND_OR_SKIP(std::get<0>(GetParam())); }
 
@@ -109,12 +112,19 @@ TEST_P(ModeVectorTest, FileJobMatchesVectors) {
   EXPECT_EQ(failRecords, set.failRecords);
 }
 
+std::string SetName(const ::testing::TestParamInfo<std::tuple<Backend, VectorSet>>& info) {
+  return std::string(BackendName(std::get<0>(info.param))) + "_" + std::get<1>(info.param).name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ModeVectorTest,
-                         ::testing::Combine(::testing::Bool(), ::testing::ValuesIn(kVectorSets)),
-                         [](const auto& test) {
-                           return std::string(std::get<0>(test.param) ? "Hardware_" : "Software_") +
-                                  std::get<1>(test.param).name;
-                         });
+                         ::testing::Combine(::testing::Values(Backend::Software, Backend::Hardware),
+                                            ::testing::ValuesIn(kVectorSets)),
+                         SetName);
+// The GCM sets, last in the table, on the hardware pair with the tables' GHASH.
+INSTANTIATE_TEST_SUITE_P(TableGhash, ModeVectorTest,
+                         ::testing::Combine(::testing::Values(Backend::HardwareTables),
+                                            ::testing::ValuesIn(std::span(kVectorSets).last(4))),
+                         SetName);
 
 // The counters at their carry points, which no vector file reaches (CTR needs an IV whose low
 // bytes are all FF, GCM's inc32 a file over 256 MiB before its carry leaves byte 14).

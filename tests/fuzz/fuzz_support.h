@@ -29,8 +29,9 @@ bool OpenSslGcmOpen(const uint8_t* key, size_t keyBytes, const uint8_t* nonce, c
                     const uint8_t* body, size_t bodyBytes, std::vector<uint8_t>& plain);
 
 // Decrypts the scratch folder's copy of `data` through `job` (its kind, key or passphrase set by
-// the caller) on the AES pair and the host that data[2] and data[hostByte] pick, so that both
-// pairs and both hosts meet every input. `run` is the job's run routine. Checks that no
+// the caller) on the backend (software, hardware, hardware AES with the tables' GHASH) and the
+// host that data[2] and data[hostByte] pick, so that every backend and both hosts meet every
+// input. `run` is the job's run routine. Checks that no
 // descriptor is left open; returns whether the job's files were prepared.
 bool DecryptFile(engine::CipherJob& job, const uint8_t* data, size_t size, size_t hostByte,
                  void (*run)(engine::CipherJob&));

@@ -52,8 +52,6 @@ struct SealedOutcome {
 SealedOutcome RunSealed(engine::Direction direction, const std::string& in, const std::string& out,
                         const std::string& passphrase, engine::JobHost host = Console,
                         bool abortAtOnce = false) {
-  testing_support::BuildTablesOnce();
-  engine::SelectAesBackend(engine::ReadCpuFeatures());
   engine::CipherJob job;
   testing_support::FileJobSpec spec;
   spec.host = host, spec.direction = direction, spec.input = in, spec.output = out;
@@ -75,12 +73,23 @@ SealedOutcome RunSealed(engine::Direction direction, const std::string& in, cons
 
 class SealedTest : public testing::Test {
  protected:
+  void SetUp() override {
+    testing_support::BuildTablesOnce();
+    engine::SelectAesBackend(engine::ReadCpuFeatures());
+  }
   std::string File(const std::string& name) const { return dir_.File(name); }
   testing_support::TempDir dir_;
 };
 
-// Our file opens with OpenSSL, around the block and the chunk, and opens here again.
-TEST_F(SealedTest, OurFileOpensIndependentlyAndHere) {
+class SealedBackendTest : public SealedTest,
+                          public testing::WithParamInterface<testing_support::Backend> {
+ protected:
+  void SetUp() override { USE_BACKEND_OR_SKIP(GetParam()); }
+};
+
+// Our file opens with OpenSSL, around the block and the chunk, and opens here again, on every
+// backend and GHASH.
+TEST_P(SealedBackendTest, OurFileOpensIndependentlyAndHere) {
   const std::string passphrase = "correct horse \xE9 battery";
   for (size_t size : {1, 16, 17, 262144 + 5}) {
     SCOPED_TRACE(size);
@@ -96,6 +105,9 @@ TEST_F(SealedTest, OurFileOpensIndependentlyAndHere) {
     EXPECT_EQ(plain, ReadFileBytes(File("back")));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, SealedBackendTest, testing::ValuesIn(testing_support::kBackends),
+                         [](const auto& test) { return testing_support::BackendName(test.param); });
 
 // A wrong passphrase or a flipped byte anywhere after the version (nonce, salt, tag, body) fails
 // authentication, after the whole output is written. Two encryptions of one file share no nonce,

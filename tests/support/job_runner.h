@@ -52,13 +52,22 @@ void FillJob(engine::CipherJob& job, const FileJobSpec& spec);
 // Builds the AES tables once per test process.
 void BuildTablesOnce();
 
-// Installs the hardware or software AES pair for a test; false when the hardware pair is asked
-// for but missing. The macro makes that case show as skipped, not passed.
+// What a test runs on: the software pair (GHASH by the tables), the hardware pair (GHASH by
+// carry-less multiply), and the hardware pair with the tables, as on a processor with AES but
+// without PCLMULQDQ.
+enum class Backend : uint8_t { Software, Hardware, HardwareTables };
+inline constexpr Backend kBackends[] = {Backend::Software, Backend::Hardware,
+                                        Backend::HardwareTables};
+const char* BackendName(Backend backend);
+
+// Installs the backend for a test (`true`: Backend::Hardware); false when the processor lacks
+// what it needs. The macro makes that case show as skipped, not passed.
+bool UseBackend(Backend backend);
 bool UseBackend(bool hardware);
-#define USE_BACKEND_OR_SKIP(hardware)                           \
-  do {                                                          \
-    if (!::testing_support::UseBackend(hardware))               \
-      GTEST_SKIP() << "this processor has no AES instructions"; \
+#define USE_BACKEND_OR_SKIP(backend)                                          \
+  do {                                                                        \
+    if (!::testing_support::UseBackend(backend))                              \
+      GTEST_SKIP() << "this processor lacks the instructions of the backend"; \
   } while (0)
 
 }  // namespace testing_support
