@@ -66,6 +66,23 @@ void Append(char* line, size_t capacity, size_t& used, const char* text, size_t 
   used += count;
 }
 
+// The path with each control byte shown as \xNN: a name may hold newlines or a terminal's escape
+// sequences, which must not reach the terminal raw.
+void AppendPath(char* line, size_t capacity, size_t& used, const char* path) {
+  static const char kHex[] = "0123456789abcdef";
+  for (size_t i = 0; i < engine::kPathCapacity && path[i] != '\0' && used < capacity; ++i) {
+    const auto byte = static_cast<unsigned char>(path[i]);
+    if (byte >= 0x20 && byte != 0x7f) {
+      line[used++] = path[i];
+    } else if (capacity - used >= 4) {
+      const char escaped[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+      Append(line, capacity, used, escaped, sizeof escaped);
+    } else {
+      break;
+    }
+  }
+}
+
 }  // namespace
 
 void ReportJobFault(const engine::CipherJob& job) {
@@ -77,12 +94,12 @@ void ReportJobFault(const engine::CipherJob& job) {
 }
 
 void ReportFault(const char* path, const char* reason) {
-  char line[engine::kPathCapacity + 160];  // the reasons are short; a longer one is cut
+  char line[4 * engine::kPathCapacity + 160];  // the reasons are short; a longer one is cut
   const size_t capacity = sizeof line - 1;
   size_t used = 0;
   Append(line, capacity, used, "aestarnex: ", SIZE_MAX);
   if (path != nullptr) {
-    Append(line, capacity, used, path, engine::kPathCapacity);
+    AppendPath(line, capacity, used, path);
     Append(line, capacity, used, ": ", SIZE_MAX);
   }
   Append(line, capacity, used, reason, SIZE_MAX);

@@ -24,7 +24,8 @@ bool StandardOutputIsTerminal();
 
 // Turns echo off on the terminal on standard input for its lifetime. Echo comes back when it
 // ends and on SIGINT, SIGTERM, SIGHUP and SIGQUIT too, which then end the process as they would
-// have (nothing is written before the passphrase is complete).
+// have (nothing is written before the passphrase is complete); Ctrl+Z stops it with echo on, and
+// echo goes off again when it continues.
 class NoEchoGuard {
  public:
   NoEchoGuard();

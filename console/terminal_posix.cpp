@@ -17,7 +17,7 @@ namespace {
 constexpr int kStandardInput = 0;
 constexpr int kStandardOutput = 1;
 constexpr int kStandardError = 2;
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
 
 // The terminal's settings before echo went off, for the guard and its signal handler.
 termios gSaved;
@@ -26,13 +26,32 @@ struct sigaction gPrevious[sizeof kSignals / sizeof kSignals[0]];
 
 // Restores echo, then lets the signal do what it would have done (tcsetattr, sigaction and raise
 // are async-signal-safe).
+// The saved settings without echo; Enter still moves to the next line.
+termios QuietMode() {
+  termios quiet = gSaved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK);
+  quiet.c_lflag |= ECHONL;
+  return quiet;
+}
+
+// Ctrl+Z stops the program with echo back on, and turns it off again when it is continued.
 void RestoreAndRaise(int signal) {
+  const int saved = errno;
+  const bool wasOff = gEchoOff;
   if (gEchoOff) tcsetattr(kStandardInput, TCSANOW, &gSaved);
   gEchoOff = 0;
-  struct sigaction fallback = {};
+  struct sigaction fallback = {}, own;
   fallback.sa_handler = SIG_DFL;
-  sigaction(signal, &fallback, nullptr);
-  raise(signal);
+  sigaction(signal, &fallback, &own);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);  // a stop returns here once continued; the others never return
+  sigaction(signal, &own, nullptr);
+  const termios quiet = QuietMode();
+  if (wasOff && tcsetattr(kStandardInput, TCSAFLUSH, &quiet) == 0) gEchoOff = 1;
+  errno = saved;
 }
 
 void WriteAll(int descriptor, const char* text, size_t count) {
@@ -73,9 +92,7 @@ NoEchoGuard::NoEchoGuard() {
   sigemptyset(&handler.sa_mask);
   for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i)
     sigaction(kSignals[i], &handler, &gPrevious[i]);
-  termios quiet = gSaved;
-  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK);
-  quiet.c_lflag |= ECHONL;  // Enter still moves to the next line
+  const termios quiet = QuietMode();
   gEchoOff = 1;
   // Type-ahead was echoed when it arrived: it is dropped rather than taken as the passphrase.
   if (tcsetattr(kStandardInput, TCSAFLUSH, &quiet) != 0) gEchoOff = 0;

@@ -524,6 +524,7 @@ TEST_F(Cli, SizeRulesRefuseBeforeAnyOutputExists) {
   };
   const std::vector<Refusal> kRows = {
       {moltra("E", "CTR", "missing", "out"), 15, 0, Sys("missing", ENOENT)},
+      {moltra("E", "CTR", "a\x1b]0;b\x07\n\x7f", "out"), 15, 0, "a\\x1b]0;b\\x07\\x0a\\x7f: "},
       {moltra("E", "CTR", "sub", "out"), 15, 0, "sub: "},
       {moltra("D", "OFB", "empty", "out"), 16, 0, "empty: "},
       {moltra("D", "CFB", "b33", "out"), 17, 0, "b33: "},
