@@ -98,6 +98,12 @@ void SettleTruncatedFile(const char* path);
 
 bool SeekFile(FileHandle file, uint64_t offset);
 
+// One read or write call of the platform (through the test override when one is installed):
+// the bytes moved, 0 at the end of the file or for a write that moved nothing, or -1 with the
+// reason in errno. Each platform's unit defines them; ReadFull and WriteAll loop over them.
+int64_t RawRead(FileHandle file, void* data, size_t size);
+int64_t RawWrite(FileHandle file, const void* data, size_t size);
+
 // Reads until `size` bytes or the end of the file; retries short reads and EINTR. Returns the
 // bytes read (errno kEndedEarly when fewer), or -1 on an error.
 int64_t ReadFull(FileHandle file, void* data, size_t size);

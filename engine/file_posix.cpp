@@ -18,6 +18,8 @@ namespace {
 
 const FileIoOverride* gIoOverride = nullptr;
 
+}  // namespace
+
 int64_t RawRead(FileHandle file, void* data, size_t size) {
   if (gIoOverride != nullptr) {
     errno = EIO;  // what a failing override reports unless it says otherwise
@@ -33,6 +35,8 @@ int64_t RawWrite(FileHandle file, const void* data, size_t size) {
   }
   return write(file, data, size);
 }
+
+namespace {
 
 bool SameIdentity(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -209,35 +213,6 @@ void SettleTruncatedFile(const char* path) {
 
 bool SeekFile(FileHandle file, uint64_t offset) {
   return lseek(file, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
-}
-
-int64_t ReadFull(FileHandle file, void* data, size_t size) {
-  uint8_t* bytes = static_cast<uint8_t*>(data);
-  size_t done = 0;
-  while (done < size) {
-    int64_t got = RawRead(file, bytes + done, size - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) {
-      errno = kEndedEarly;  // for a caller that needed the whole size
-      break;
-    }
-    done += static_cast<size_t>(got);
-  }
-  return static_cast<int64_t>(done);
-}
-
-bool WriteAll(FileHandle file, const void* data, size_t size) {
-  const uint8_t* bytes = static_cast<const uint8_t*>(data);
-  size_t done = 0;
-  while (done < size) {
-    int64_t put = RawWrite(file, bytes + done, size - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put == 0) errno = ENOSPC;  // no progress at all: a full device
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
 }
 
 void CloseFile(FileHandle& file) {

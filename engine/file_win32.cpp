@@ -64,6 +64,8 @@ constexpr size_t kMaxNameBytes = 255;  // one folder entry
 // ReadFile and WriteFile count in 32 bits; a chunk is far below this.
 constexpr size_t kMaxTransfer = 1u << 30;
 
+}  // namespace
+
 int64_t RawRead(FileHandle file, void* data, size_t size) {
   if (gIoOverride != nullptr) {
     errno = EIO;  // what a failing override reports unless it says otherwise
@@ -91,6 +93,8 @@ int64_t RawWrite(FileHandle file, const void* data, size_t size) {
   }
   return put;
 }
+
+namespace {
 
 DWORD SequentialFlag(bool sequential) {
   return FILE_ATTRIBUTE_NORMAL | (sequential ? FILE_FLAG_SEQUENTIAL_SCAN : 0);
@@ -304,35 +308,6 @@ bool SeekFile(FileHandle file, uint64_t offset) {
   if (SetFilePointerEx(AsHandle(file), position, nullptr, FILE_BEGIN)) return true;
   KeepLastError();
   return false;
-}
-
-int64_t ReadFull(FileHandle file, void* data, size_t size) {
-  // ReadFile reports the end of the file as success with no bytes; a pipe or a network file may
-  // hand back fewer bytes than asked before that.
-  uint8_t* bytes = static_cast<uint8_t*>(data);
-  size_t done = 0;
-  while (done < size) {
-    const int64_t got = RawRead(file, bytes + done, size - done);
-    if (got < 0) return -1;
-    if (got == 0) {
-      errno = kEndedEarly;  // for a caller that needed the whole size
-      break;
-    }
-    done += static_cast<size_t>(got);
-  }
-  return static_cast<int64_t>(done);
-}
-
-bool WriteAll(FileHandle file, const void* data, size_t size) {
-  const uint8_t* bytes = static_cast<const uint8_t*>(data);
-  size_t done = 0;
-  while (done < size) {
-    const int64_t put = RawWrite(file, bytes + done, size - done);
-    if (put == 0) errno = ENOSPC;  // no progress at all: a full volume
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
 }
 
 void CloseFile(FileHandle& file) {
