@@ -1,6 +1,7 @@
 // The path argument, the file drop filter and the shortcuts of both windows.
 #include "gui/window_input.h"
 
+#include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QKeySequence>
@@ -24,7 +25,15 @@ QString PathArgument(const QStringList& arguments) {
 QString DroppedFile(const QMimeData* data) {
   const QList<QUrl> urls = data != nullptr ? data->urls() : QList<QUrl>();
   if (urls.size() != 1 || !urls.front().isLocalFile()) return QString();
-  return urls.front().toLocalFile();
+  QUrl url = urls.front();
+  // Qt gives another host's file as //host/path, which here names a local file.
+  if (url.host() == QStringLiteral("localhost")) url.setHost(QString());
+  const QString path = url.toLocalFile();
+  // A %00 would cut the name short, and a relative name would be looked up wherever the window
+  // was started.
+  if (!url.host().isEmpty() || path.contains(QChar(0)) || !QDir::isAbsolutePath(path))
+    return QString();
+  return path;
 }
 
 FileDrop::FileDrop(QWidget& window, std::function<bool()> accepting,

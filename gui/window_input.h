@@ -19,7 +19,7 @@ namespace panel {
 // when there is none.
 QString PathArgument(const QStringList& arguments);
 
-// The path of the one local file `data` carries; empty for anything else.
+// The absolute path of the one file on this host that `data` carries; empty for anything else.
 QString DroppedFile(const QMimeData* data);
 
 // Takes a single local file dropped anywhere on `window`, over its controls too (a passphrase

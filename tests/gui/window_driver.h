@@ -98,7 +98,8 @@ class WindowTest : public ::testing::Test {
     return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
   }
   // A path on the command line, or one local file dropped on `dropOn`, is taken as Open takes a
-  // chosen one, with its checks: the output's name is refused. Other drops leave the input.
+  // chosen one, with its checks: the output's name is refused. Other drops (another host's file,
+  // a cut or relative name) leave the input; this host's is the same file.
   void ExpectPathsFromOutsideOpened(int dropOn, int inputBox, int saveAs, const char* shot) {
     const QString in = QDir::current().absoluteFilePath("in put");
     window_->OpenPath(panel::PathArgument({"tool", "in put"}));
@@ -106,8 +107,11 @@ class WindowTest : public ::testing::Test {
     SaveArtifact(shot);
     Choose(saveAs, File("out"));
     const QString out = QString::fromStdString(File("out"));
-    for (const QList<QUrl>& urls : {QList{QUrl::fromLocalFile(out), QUrl::fromLocalFile(in)},
-                                    QList{QUrl("https://example.org/out")}}) {
+    for (const QList<QUrl>& urls :
+         {QList{QUrl::fromLocalFile(out), QUrl::fromLocalFile(in)},
+          QList{QUrl("https://example.org/out")}, QList{QUrl("file://elsewhere" + out)},
+          QList{QUrl::fromLocalFile(out + QChar(0) + "x")}, QList{QUrl("file:out")},
+          QList{QUrl("file://localhost" + in)}}) {
       Drop(dropOn, urls);
       EXPECT_EQ(Control<QLineEdit>(inputBox)->text(), in);
     }

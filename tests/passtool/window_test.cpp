@@ -1,6 +1,7 @@
 // The passphrase window: the passphrase match and its byte limits, confidential mode, the file
 // choices, and its jobs.
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QKeyEvent>
@@ -229,11 +230,15 @@ TEST_F(PassphraseTest, RefusalsBeforeTheRunAndIoFailuresDuringIt) {
   ASSERT_EQ(truncate(File("huge").c_str(), 68719476705), 0);  // sparse: one byte too many
   const Bytes plain = RandomBytes(3 * kChunk, 5);
   WriteFileBytes(File("plain"), plain);
+  ASSERT_EQ(mkfifo(File("fifo").c_str(), 0600), 0);
   const struct {
     const char *input, *output, *status, *box;
     FaultPlan plan;
   } cases[] = {
       // clang-format off
+      // A pipe with no writer must neither hang the open nor be taken as the output.
+      {"fifo", "out", "Open File | Error - Could not open the file", nullptr, {}},
+      {"plain", "fifo", "Save File As | Error - Could not save the file", nullptr, {}},
       {"missing", "out", "Open File | Error - Could not open the file", nullptr, {}},
       {"v2", "out", "Open File | Error - Only a file with a V1 header can be decrypted", nullptr, {}},
       {"plain", "no/dir/out", "Save File As | Error - Could not save the file", nullptr, {}},

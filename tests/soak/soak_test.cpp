@@ -18,6 +18,7 @@
 #include <string>
 
 #include "engine/backend.h"
+#include "engine/gcm.h"
 #include "engine/job.h"
 #include "tests/support/fault_injection.h"
 #include "tests/support/job_runner.h"
@@ -55,7 +56,7 @@ enum class Trouble : uint8_t { None, Read, Write, Abort };
 
 struct Job {
   testing_support::FileJobSpec spec;
-  bool hardware = false;
+  testing_support::Backend backend = testing_support::Backend::Software;
   Bytes input;
   std::optional<Bytes> existing;  // an output file already there
   Trouble trouble = Trouble::None;
@@ -75,6 +76,30 @@ struct Tally {
   int jobs = 0, refused = 0, faultsFired = 0, failures = 0, retried = 0, aborts = 0, wrongTags = 0;
   int roundTrips = 0;
 };
+
+// A window's GCM tag after an abort: GHASH, by the bitwise multiply, of the first `blocks` blocks
+// of an undisturbed output `full` (tag in front) with the length of all its data.
+Bytes TagOfFirstBlocks(const testing_support::FileJobSpec& spec, const Bytes& full,
+                       uint64_t blocks) {
+  Bytes j0(16, 0);
+  std::copy_n(spec.iv.begin(), 12, j0.begin());
+  j0[15] = 1;
+  const auto cipher = [&](const Bytes& block) {
+    return engine::LoadBlock(
+        testing_support::OracleEncrypt(CipherMode::Ecb, spec.key, spec.iv, block).data());
+  };
+  const engine::Block h = cipher(Bytes(16, 0));
+  engine::Block y = {};
+  for (uint64_t i = 0; i < blocks; ++i)
+    y = engine::GfMul128(y ^ engine::LoadBlock(full.data() + 16 + 16 * i), h);
+  uint8_t lengths[16] = {};
+  for (int i = 0; i < 8; ++i)
+    lengths[15 - i] = static_cast<uint8_t>((full.size() - 16) * 8 >> (8 * i));
+  y = engine::GfMul128(y ^ engine::LoadBlock(lengths), h) ^ cipher(j0);
+  Bytes tag(16);
+  engine::StoreBlock(tag.data(), y);
+  return tag;
+}
 
 class SoakTest : public ::testing::Test {
  protected:
@@ -115,7 +140,8 @@ Job SoakTest::Draw() {
   spec.iv = testing_support::RandomBytes(16, random_());
   spec.input = in_;
   spec.output = out_;
-  job.hardware = hardwareAvailable_ && Chance(50);
+  // Both GHASH paths beside the hardware cipher: an abort often lands inside a carry-less group.
+  if (hardwareAvailable_) job.backend = testing_support::kBackends[Pick(3)];
 
   const Bytes plain = testing_support::RandomBytes(PickSize(), random_());
   if (spec.direction == Direction::Encrypt) {
@@ -259,13 +285,14 @@ void SoakTest::Check(const Job& job, const Outcome& outcome,
     ioError = engine::kWriteFailed;
   }
   bool aborted = false;
+  uint64_t processed = outcome.blocks;
   if (job.trouble == Trouble::Abort) {
     const uint64_t perPercent = job.input.size() / 1616 + 1;
     const uint64_t p = static_cast<uint64_t>(spec.stopAtPercent);
     if (p == 0 || p * perPercent <= outcome.blocks) {
       aborted = true;
       ++tally_.aborts;
-      const uint64_t written = p * perPercent;
+      const uint64_t written = processed = std::min(p * perPercent, outcome.blocks);
       if (written < outcome.blocks) keptData = written * 16 / kChunk * kChunk;
     }
   }
@@ -331,6 +358,10 @@ void SoakTest::Check(const Job& job, const Outcome& outcome,
     } else {
       EXPECT_FALSE(zero) << "the window wrote no tag";
       EXPECT_EQ(whole, lastFlushFailed) << "the tag does not cover the blocks processed";
+      if (aborted && ioError == engine::kNoIoError) {
+        EXPECT_TRUE(tag == TagOfFirstBlocks(spec, outcome.full, processed))
+            << "the tag does not cover exactly the " << processed << " blocks processed";
+      }
     }
   }
 }
@@ -361,7 +392,7 @@ TEST_F(SoakTest, RandomJobsWithFaultsAndAbortsEndAsTheRulesSay) {
     testing_support::WriteFileBytes(in_, job.input);
     unlink(out_.c_str());
     if (job.existing) testing_support::WriteFileBytes(out_, *job.existing);
-    testing_support::UseBackend(job.hardware);
+    testing_support::UseBackend(job.backend);
 
     testing_support::FileJobResult result;
     testing_support::FaultLog log;
