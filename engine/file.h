@@ -98,6 +98,12 @@ void SettleTruncatedFile(const char* path);
 
 bool SeekFile(FileHandle file, uint64_t offset);
 
+// Writes into `part` the temporary name beside `path` whose folder part is its first
+// `folderLength` bytes: ".name.part-XXXXXX", the name cut so that it still fits in one folder
+// entry. Returns where the six X's stand, or nullptr (errno ENAMETOOLONG, `part` empty) when
+// there is no name or `partCapacity` is too small.
+char* MakePartName(const char* path, size_t folderLength, char* part, size_t partCapacity);
+
 // One read or write call of the platform (through the test override when one is installed):
 // the bytes moved, 0 at the end of the file or for a write that moved nothing, or -1 with the
 // reason in errno. Each platform's unit defines them; ReadFull and WriteAll loop over them.

@@ -43,7 +43,6 @@ bool SameIdentity(const struct stat& a, const struct stat& b) {
 }
 
 constexpr mode_t kPrivateMode = 0600;
-constexpr size_t kMaxNameBytes = 255;  // one folder entry
 
 // A new file, never an existing one and never through a link.
 int CreateExclusive(const char* path) {
@@ -137,19 +136,9 @@ bool MayReplace(const char* path) {
 }
 
 FileHandle CreatePartFile(const char* path, char* part, size_t partCapacity) {
-  static constexpr char kSuffix[] = ".part-XXXXXX";
   const char* slash = strrchr(path, '/');
   const size_t folderLength = slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;
-  // A long name is cut so that the temporary name still fits in a folder entry.
-  const size_t nameLength = std::min(strlen(path + folderLength), kMaxNameBytes - kPartNameExtra);
-  errno = ENAMETOOLONG;
-  if (partCapacity == 0) return kNoFile;
-  part[0] = '\0';
-  if (nameLength == 0 || folderLength + nameLength + kPartNameExtra >= partCapacity) return kNoFile;
-  memcpy(part, path, folderLength);
-  part[folderLength] = '.';
-  memcpy(part + folderLength + 1, path + folderLength, nameLength);
-  memcpy(part + folderLength + 1 + nameLength, kSuffix, sizeof kSuffix);
+  if (MakePartName(path, folderLength, part, partCapacity) == nullptr) return kNoFile;
   // Created exclusively (never through a link) with a random suffix; the umask must not make
   // the result anything but private.
   const int fd = mkostemp(part, O_CLOEXEC);

@@ -59,8 +59,6 @@ FileHandle AsFile(HANDLE handle) {
   return reinterpret_cast<FileHandle>(handle);  // INVALID_HANDLE_VALUE becomes kNoFile
 }
 
-constexpr size_t kMaxNameBytes = 255;  // one folder entry
-
 // ReadFile and WriteFile count in 32 bits; a chunk is far below this.
 constexpr size_t kMaxTransfer = 1u << 30;
 
@@ -139,28 +137,18 @@ void FillSuffix(char* at, uint64_t seed) {
 
 // CreatePartFile, with the job's sequential hint.
 HANDLE CreatePart(const char* path, char* part, size_t partCapacity, bool sequential) {
-  static constexpr char kSuffix[] = ".part-XXXXXX";
   const char* separator = nullptr;  // the last of \ / and the colon of a drive ("d:name")
   for (const char* c = path; *c != '\0'; ++c)
     if (*c == '\\' || *c == '/' || *c == ':') separator = c;
   const size_t folderLength = separator == nullptr ? 0 : static_cast<size_t>(separator - path) + 1;
-  const size_t nameLength = std::min(strlen(path + folderLength), kMaxNameBytes - kPartNameExtra);
-  errno = ENAMETOOLONG;
-  if (partCapacity == 0) return INVALID_HANDLE_VALUE;
-  part[0] = '\0';
-  if (nameLength == 0 || folderLength + nameLength + kPartNameExtra >= partCapacity)
-    return INVALID_HANDLE_VALUE;
-  memcpy(part, path, folderLength);
-  part[folderLength] = '.';
-  memcpy(part + folderLength + 1, path + folderLength, nameLength);
-  char* const suffix = part + folderLength + 1 + nameLength;
-  memcpy(suffix, kSuffix, sizeof kSuffix);
+  char* const suffix = MakePartName(path, folderLength, part, partCapacity);
+  if (suffix == nullptr) return INVALID_HANDLE_VALUE;
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
   uint64_t seed = static_cast<uint64_t>(now.QuadPart) * 0x9E3779B97F4A7C15u ^ GetCurrentProcessId();
   for (int tries = 0; tries < 100;
        ++tries, seed = seed * 6364136223846793005u + 1442695040888963407u) {
-    FillSuffix(suffix + 6, seed >> 20);
+    FillSuffix(suffix, seed >> 20);
     HANDLE handle = CreateExclusive(part, sequential);
     if (handle != INVALID_HANDLE_VALUE) return handle;
     KeepLastError();

@@ -1,5 +1,9 @@
-// Whole transfers over the platform's single calls: short transfers and interruptions retried.
+// What both platforms' file layers share: whole transfers over their single calls (short
+// transfers and interruptions retried), and the name of a replacement's temporary file.
 #include <errno.h>
+#include <string.h>
+
+#include <algorithm>
 
 #include "engine/file.h"
 
@@ -33,6 +37,22 @@ bool WriteAll(FileHandle file, const void* data, size_t size) {
     done += static_cast<size_t>(put);
   }
   return true;
+}
+
+char* MakePartName(const char* path, size_t folderLength, char* part, size_t partCapacity) {
+  static constexpr char kSuffix[] = ".part-XXXXXX";
+  constexpr size_t kMaxNameBytes = 255;  // one folder entry
+  const size_t nameLength = std::min(strlen(path + folderLength), kMaxNameBytes - kPartNameExtra);
+  errno = ENAMETOOLONG;
+  if (partCapacity == 0) return nullptr;
+  part[0] = '\0';
+  if (nameLength == 0 || folderLength + nameLength + kPartNameExtra >= partCapacity) return nullptr;
+  memcpy(part, path, folderLength);
+  part[folderLength] = '.';
+  memcpy(part + folderLength + 1, path + folderLength, nameLength);
+  char* const suffix = part + folderLength + 1 + nameLength;
+  memcpy(suffix, kSuffix, sizeof kSuffix);
+  return suffix + sizeof kSuffix - 1 - 6;  // the six X's
 }
 
 }  // namespace engine
