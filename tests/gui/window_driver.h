@@ -80,6 +80,18 @@ class WindowTest : public ::testing::Test {
               std::tuple(text, window_->windowTitle(), icon, buttons));
   }
 
+  // Abort (Start's second meaning) a job held at a write, answer the deletion offer No, let the
+  // held write go: the box and status row an abort ends with.
+  void ExpectAbortOfHeldJob(ScopedFileIo& io, int start, const QString& status) {
+    prompts_.QueueAnswer(PromptAnswer::No);
+    Click(start);
+    io.Release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window_->IdleFlag(); }, 600000));
+    ExpectBox(LastBox(),
+              "             Operation Aborted\r\nWould you like the output file deleted?",
+              PromptIcon::None, PromptButtons::YesNo);
+    EXPECT_EQ(Status(), status);
+  }
   // A drag of `urls` onto `control`, with their text as file managers add it, offered as a copy
   // or a move and dropped if anything under it takes the drag: the action it took.
   Qt::DropAction Drop(int control, const QList<QUrl>& urls) {

@@ -249,13 +249,7 @@ TEST_F(KeyToolTest, AbortMidJobOffersDeletionAndTheWindowIgnoresCommandsMeanwhil
   EXPECT_FALSE(window_->close());
   EXPECT_EQ(Text(kMode) + Text(kDirection) + Control<QLineEdit>(1000)->text(), "CTREncrypt0");
   EXPECT_EQ(prompts_.Records().size(), 2u);  // the two file dialogs
-  prompts_.QueueAnswer(PromptAnswer::No);
-  Click(kStart);  // Abort
-  io.Release();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return window_->IdleFlag(); }, 10000));
-  ExpectBox(LastBox(), "             Operation Aborted\r\nWould you like the output file deleted?",
-            PromptIcon::None, PromptButtons::YesNo);
-  EXPECT_EQ(Status(), "Encrypting | Aborted");
+  ExpectAbortOfHeldJob(io, kStart, "Encrypting | Aborted");
   EXPECT_EQ(FileSize(File("partial")), 262144u);  // the chunk that was held, no more
   EXPECT_FALSE(window_->close());                 // idle: asked, and the default answer is No
   EXPECT_EQ(LastBox().text, "Are You Sure?");

@@ -210,13 +210,7 @@ TEST_F(PassphraseTest, DuringAJobOnlyAbortCountsAndItStopsTheJob) {
   EXPECT_EQ(prompts_.Records().size(), 2u);  // the two file dialogs
   EXPECT_EQ(Text(kHide) + Text(kDirection) + Edit(kSecond)->text(), "HideEncryptpw");
 
-  prompts_.QueueAnswer(PromptAnswer::No);
-  Click(kStart);  // Abort
-  io.Release();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return window_->IdleFlag(); }, 600000));
-  ExpectBox(LastBox(), "             Operation Aborted\r\nWould you like the output file deleted?",
-            PromptIcon::None, PromptButtons::YesNo);
-  EXPECT_EQ(Status(), "Encrypting | Aborted");
+  ExpectAbortOfHeldJob(io, kStart, "Encrypting | Aborted");
   EXPECT_EQ(FileSize(File("sealed")), 45u);  // the header alone: no block was processed
   ExpectReadyAgain();
   EXPECT_FALSE(Edit(kFirst)->isUndoAvailable());  // the history went when the job began
