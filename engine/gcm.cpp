@@ -81,33 +81,18 @@ struct ClmulGhash {
   }
 };
 
-template <class Ghash>
-void EncryptBlocks(CipherJob& job, GcmState& state) {
+// GHASH takes the ciphertext: what an encryption writes, what a decryption reads.
+template <class Ghash, bool kEncrypt>
+void CipherBlocks(CipherJob& job, GcmState& state) {
   const BlockFunction encrypt = CurrentAesBackend().encrypt;
   Block counter = state.counter;
   Ghash ghash{gGhashY};
   while (!job.lastBlock && !StopRequested(job)) {
     counter = Increment32(counter);
     const Block key = encrypt(counter);
-    Block cipher = ReadBlock(job) ^ key;
-    WriteBlock(job, cipher);
-    if (job.lastBlock && job.tail != 0) cipher = KeepHead(cipher, job.tail);
-    ghash.Absorb(cipher);
-  }
-  gGhashY = ghash.Finish();
-  state.counter = counter;
-}
-
-template <class Ghash>
-void DecryptBlocks(CipherJob& job, GcmState& state) {
-  const BlockFunction encrypt = CurrentAesBackend().encrypt;
-  Block counter = state.counter;
-  Ghash ghash{gGhashY};
-  while (!job.lastBlock && !StopRequested(job)) {
-    counter = Increment32(counter);
-    const Block key = encrypt(counter);
-    Block cipher = ReadBlock(job);
-    WriteBlock(job, cipher ^ key);
+    const Block in = ReadBlock(job), out = in ^ key;
+    WriteBlock(job, out);
+    Block cipher = kEncrypt ? out : in;
     if (job.lastBlock && job.tail != 0) cipher = KeepHead(cipher, job.tail);
     ghash.Absorb(cipher);
   }
@@ -184,17 +169,17 @@ GcmState GcmStart(CipherJob& job) {
 
 void GcmEncryptBlocks(CipherJob& job, GcmState& state) {
   if (gClmulGhash) {
-    EncryptBlocks<ClmulGhash>(job, state);
+    CipherBlocks<ClmulGhash, true>(job, state);
   } else {
-    EncryptBlocks<TableGhash>(job, state);
+    CipherBlocks<TableGhash, true>(job, state);
   }
 }
 
 void GcmDecryptBlocks(CipherJob& job, GcmState& state) {
   if (gClmulGhash) {
-    DecryptBlocks<ClmulGhash>(job, state);
+    CipherBlocks<ClmulGhash, false>(job, state);
   } else {
-    DecryptBlocks<TableGhash>(job, state);
+    CipherBlocks<TableGhash, false>(job, state);
   }
 }
 
