@@ -24,8 +24,6 @@ termios gSaved;
 volatile sig_atomic_t gEchoOff = 0;
 struct sigaction gPrevious[sizeof kSignals / sizeof kSignals[0]];
 
-// Restores echo, then lets the signal do what it would have done (tcsetattr, sigaction and raise
-// are async-signal-safe).
 // The saved settings without echo; Enter still moves to the next line.
 termios QuietMode() {
   termios quiet = gSaved;
@@ -34,7 +32,9 @@ termios QuietMode() {
   return quiet;
 }
 
-// Ctrl+Z stops the program with echo back on, and turns it off again when it is continued.
+// Restores echo, then lets the signal do what it would have done (tcsetattr, sigaction and raise
+// are async-signal-safe). Ctrl+Z stops the program with echo back on, and echo goes off again
+// when it is continued.
 void RestoreAndRaise(int signal) {
   const int saved = errno;
   const bool wasOff = gEchoOff;
