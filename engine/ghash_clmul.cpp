@@ -25,8 +25,7 @@ CLMUL_TARGET inline __m128i ByteReversed(Block block) {
 }
 
 CLMUL_TARGET inline Block FromReversed(__m128i x) {
-  const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  return reinterpret_cast<Block>(_mm_shuffle_epi8(x, reverse));
+  return reinterpret_cast<Block>(ByteReversed(reinterpret_cast<Block>(x)));
 }
 
 // The 256-bit product a·b, unreduced, added into lo (bits 0..127), mid (the 64..191 cross
