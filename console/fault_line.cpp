@@ -67,18 +67,26 @@ void Append(char* line, size_t capacity, size_t& used, const char* text, size_t 
 }
 
 // The path with each control byte shown as \xNN: a name may hold newlines or a terminal's escape
-// sequences, which must not reach the terminal raw.
+// sequences, which must not reach the terminal raw. The C1 controls count too, in the two-byte
+// form UTF-8 gives them (C2 80 to C2 9F), since terminals act on them there as well.
 void AppendPath(char* line, size_t capacity, size_t& used, const char* path) {
   static const char kHex[] = "0123456789abcdef";
-  for (size_t i = 0; i < engine::kPathCapacity && path[i] != '\0' && used < capacity; ++i) {
+  const size_t length = strnlen(path, engine::kPathCapacity);
+  for (size_t i = 0; i < length && used < capacity;) {
     const auto byte = static_cast<unsigned char>(path[i]);
-    if (byte >= 0x20 && byte != 0x7f) {
-      line[used++] = path[i];
-    } else if (capacity - used >= 4) {
-      const char escaped[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    const auto next = static_cast<unsigned char>(i + 1 < length ? path[i + 1] : 0);
+    size_t control = 0;  // the bytes of a control character that starts here
+    if (byte < 0x20 || byte == 0x7f) control = 1;
+    if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) control = 2;
+    if (control == 0) {
+      line[used++] = path[i++];
+      continue;
+    }
+    if (capacity - used < 4 * control) break;
+    for (; control > 0; --control, ++i) {
+      const auto escaping = static_cast<unsigned char>(path[i]);
+      const char escaped[] = {'\\', 'x', kHex[escaping >> 4], kHex[escaping & 15]};
       Append(line, capacity, used, escaped, sizeof escaped);
-    } else {
-      break;
     }
   }
 }

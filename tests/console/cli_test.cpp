@@ -522,7 +522,7 @@ TEST_F(Cli, SizeRulesRefuseBeforeAnyOutputExists) {
   auto moltra = [](const char* command, const char* mode, const char* in, const char* out) {
     return Args{"Moltra", command, "128", mode, "iv16", "key40", in, out};
   };
-  const std::vector<Refusal> kRows = {
+  std::vector<Refusal> rows = {
       {moltra("E", "CTR", "missing", "out"), 15, 0, Sys("missing", ENOENT)},
       {moltra("E", "CTR", "a\x1b]0;b\x07\n\x7f", "out"), 15, 0, "a\\x1b]0;b\\x07\\x0a\\x7f: "},
       {moltra("E", "CTR", "sub", "out"), 15, 0, "sub: "},
@@ -542,7 +542,10 @@ TEST_F(Cli, SizeRulesRefuseBeforeAnyOutputExists) {
       {moltra("E", "GCM", "huge", "out"), 23, 0, "huge: "},
       {{"Praxel", "E", "huge", "out", "*pw*"}, 23, 0, "huge: "},
   };
-  ExpectRefusals(kRows, 512);
+  if (!UnderWine())  // UTF-8 names: a C1 control (CSI) is escaped, a no-break space is not
+    rows.push_back(
+        {moltra("E", "CTR", "c1\xc2\x9b\xc2\xa0", "out"), 15, 0, "c1\\xc2\\x9b\xc2\xa0: "});
+  ExpectRefusals(rows, 512);
 }
 
 // The input, an IV or a key file under another name is refused as the output; names are compared
