@@ -40,7 +40,7 @@ const char* StatusReason(JobStatus status) {
   }
 }
 
-const char* FaultReason(const engine::CipherJob& job) {
+const char* FaultCodeReason(const engine::CipherJob& job) {
   switch (job.faultCode) {
     case 0:
       return StatusReason(job.status);
@@ -93,12 +93,15 @@ void AppendPath(char* line, size_t capacity, size_t& used, const char* path) {
 
 }  // namespace
 
+const char* JobFaultReason(const engine::CipherJob& job) {
+  if (job.status <= JobStatus::WrongTag || job.faultFile == engine::FaultFile::None) return nullptr;
+  return FaultCodeReason(job);
+}
+
 void ReportJobFault(const engine::CipherJob& job) {
-  const engine::FaultFile file = job.faultFile;
-  if (job.status <= JobStatus::WrongTag || file == engine::FaultFile::None) return;
-  const char* reason = FaultReason(job);
+  const char* reason = JobFaultReason(job);
   if (reason == nullptr) return;
-  ReportFault(file == engine::FaultFile::Input ? job.inputPath : job.outputPath, reason);
+  ReportFault(job.faultFile == engine::FaultFile::Input ? job.inputPath : job.outputPath, reason);
 }
 
 void ReportFault(const char* path, const char* reason) {

@@ -11,6 +11,10 @@ namespace console {
 // says all there is).
 void ReportJobFault(const engine::CipherJob& job);
 
+// Why the file a failed job names failed: the system's text or the rule it broke; null when the
+// final line says all there is.
+const char* JobFaultReason(const engine::CipherJob& job);
+
 // "aestarnex: <path>: <reason>", or "aestarnex: <reason>" without a path. Long paths are cut.
 void ReportFault(const char* path, const char* reason);
 

@@ -5,7 +5,9 @@
 
 #include "console/fault_line.h"
 #include "console/terminal.h"
+#include "engine/status.h"
 #include "engine/wipe.h"
+#include "keys/sealed.h"
 
 namespace console {
 
@@ -22,6 +24,16 @@ bool SameEntry(const uint8_t* a, size_t aLength, const uint8_t* b, size_t bLengt
   return difference == 0;
 }
 
+// The input's refusal as the job would have made it, final line and standard-error line alike.
+ParseResult InputRefusal(const engine::CipherJob& job) {
+  ParseResult refused{false, job.status,
+                      engine::ConsoleStatusText(job.status, engine::StatusContext::Sealed),
+                      ConsoleFunction::Praxel};
+  refused.faultReason = JobFaultReason(job);
+  refused.faultPath = job.faultFile == engine::FaultFile::Input ? job.inputPath : job.outputPath;
+  return refused;
+}
+
 }  // namespace
 
 ParseResult AskForPassphrase(const CommandLine& line, const ParseResult& parsed,
@@ -30,6 +42,12 @@ ParseResult AskForPassphrase(const CommandLine& line, const ParseResult& parsed,
       parsed.status != engine::JobStatus::BadPassphrase || line.spanFirst != kNoPosition ||
       !StandardInputIsTerminal())
     return parsed;
+
+  // The input is looked at before anything is typed: a mistyped name, a file of the wrong kind
+  // or the output named as the input shows at once. The job opens it again when it runs.
+  keys::SetUpSealedJob(job);
+  if (!engine::OpenJobInput(job)) return InputRefusal(job);
+  engine::CloseFile(job.input);
 
   const size_t capacity = sizeof job.passphrase;
   size_t length = 0, repeatedLength = 0;

@@ -84,6 +84,19 @@ void ResetJobRunState(CipherJob& job) {
   job.faultCode = 0;
 }
 
+bool OpenJobInput(CipherJob& job) {
+  job.input = OpenInputFile(job.inputPath, job.kind == JobKind::KeyIv);
+  if (job.input == kNoFile) return FailInput(job, JobStatus::InputUnreadable, errno);
+  if (!QueryFileSize(job.input, job.totalSize))
+    return FailInput(job, JobStatus::InputUnreadable, errno);
+  if (!SizeRulesPass(job)) return false;
+  // The input under another name (./f, a hard or symbolic link): refuse before anything
+  // is created or truncated.
+  if (IsSameFile(job.input, job.outputPath))
+    return Fail(job, JobStatus::SameFile, FaultFile::Output);
+  return true;
+}
+
 bool PrepareJobFiles(CipherJob& job) {
   job.input = kNoFile;
   job.output = kNoFile;
@@ -92,16 +105,8 @@ bool PrepareJobFiles(CipherJob& job) {
   job.faultCode = 0;
   if (job.kind == JobKind::Prng) {
     job.totalSize = kPrngBaseSize << std::min<uint8_t>(job.prngSizeIndex, 8);
-  } else {
-    job.input = OpenInputFile(job.inputPath, job.kind == JobKind::KeyIv);
-    if (job.input == kNoFile) return FailInput(job, JobStatus::InputUnreadable, errno);
-    if (!QueryFileSize(job.input, job.totalSize))
-      return FailInput(job, JobStatus::InputUnreadable, errno);
-    if (!SizeRulesPass(job)) return false;
-    // The input under another name (./f, a hard or symbolic link): refuse before anything
-    // is created or truncated.
-    if (IsSameFile(job.input, job.outputPath))
-      return Fail(job, JobStatus::SameFile, FaultFile::Output);
+  } else if (!OpenJobInput(job)) {
+    return false;
   }
 
   switch (CreateOutputFile(job.outputPath, job.disposition, job.kind == JobKind::Sealed, job.input,

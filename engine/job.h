@@ -122,6 +122,11 @@ extern uint8_t gChunkBuffer[kChunkSize];
 // Percent, last-block flag, chunk offset, counters, StopFlag, IoError and the fault back to 0.
 void ResetJobRunState(CipherJob& job);
 
+// The first steps of PrepareJobFiles for a job with an input: opens it, applies the size rules and
+// refuses an output that is the input. On failure: false, job.status and the fault set, nothing
+// left open.
+bool OpenJobInput(CipherJob& job);
+
 // Opens the input (unless PRNG), applies the size rules, refuses an output that is the input,
 // creates the output (a temporary file beside an existing one it is to replace), tests the free
 // space, truncates, computes BlocksPerPercent and resets the run state. On failure: false,

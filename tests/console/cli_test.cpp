@@ -421,6 +421,8 @@ TEST_F(Cli, AMissingPassphraseIsAskedOnTheTerminal) {
       {{"Praxel", "E", "in", "other"}, {"\n"}, 13, 0, false},
       {{"Praxel", "E", "in", "other", "**"}, {}, 13, 0, false},
       {{"Praxel", "E", "in", "other"}, {"s3\x03"}, 128 + SIGINT, 0, false},
+      {{"Praxel", "D", "missing", "other"}, {}, 15, 0, true},  // refused before asking
+      {{"Praxel", "E", "in", "./in"}, {}, 12, 0, true},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(::testing::PrintToString(row.typed));
@@ -430,6 +432,7 @@ TEST_F(Cli, AMissingPassphraseIsAskedOnTheTerminal) {
     EXPECT_EQ(outcome.out.substr(outcome.out.size() - std::min(outcome.out.size(), final.size())),
               final);
     EXPECT_EQ(outcome.out.find("s3"), outcome.out.npos) << "echoed";
+    EXPECT_EQ(outcome.out.find("Passphrase: ") != outcome.out.npos, !row.typed.empty());
     EXPECT_TRUE(outcome.echo) << "the terminal was left without echo";
     EXPECT_EQ(outcome.out.find("aestarnex: ") != outcome.out.npos, row.complaint) << outcome.out;
   }
