@@ -24,8 +24,8 @@ bool SameEntry(const uint8_t* a, size_t aLength, const uint8_t* b, size_t bLengt
   return difference == 0;
 }
 
-// The input's refusal as the job would have made it, final line and standard-error line alike.
-ParseResult InputRefusal(const engine::CipherJob& job) {
+// A refusal as the job would have made it, final line and standard-error line alike.
+ParseResult EarlyRefusal(const engine::CipherJob& job) {
   ParseResult refused{false, job.status,
                       engine::ConsoleStatusText(job.status, engine::StatusContext::Sealed),
                       ConsoleFunction::Praxel};
@@ -43,11 +43,13 @@ ParseResult AskForPassphrase(const CommandLine& line, const ParseResult& parsed,
       !StandardInputIsTerminal())
     return parsed;
 
-  // The input is looked at before anything is typed: a mistyped name, a file of the wrong kind
-  // or the output named as the input shows at once. The job opens it again when it runs.
+  // The files are looked at before anything is typed: a mistyped name, a file of the wrong kind,
+  // the output named as the input or an existing output without Overwrite shows at once. The job
+  // opens the input again when it runs.
   keys::SetUpSealedJob(job);
-  if (!engine::OpenJobInput(job)) return InputRefusal(job);
+  if (!engine::OpenJobInput(job)) return EarlyRefusal(job);
   engine::CloseFile(job.input);
+  if (!engine::CheckOutputName(job)) return EarlyRefusal(job);
 
   const size_t capacity = sizeof job.passphrase;
   size_t length = 0, repeatedLength = 0;

@@ -10,8 +10,9 @@ namespace console {
 // there without echo, twice when encrypting, into the job's passphrase buffer, and returns what
 // the line would have given with it between asterisks. Otherwise returns `parsed` as it is, so
 // a script without a terminal meets the same refusal as before.
-//   - The input is opened and checked first (the size rules, the output as the input): a refusal
-//     there is returned as the job would have made it, and nothing is asked.
+//   - The files are checked first (the input, its size rules, the output as the input, an output
+//     name that is taken without Overwrite): a refusal there is returned as the job would have
+//     made it, and nothing is asked.
 //   - An empty entry (or the end of input) is no passphrase: "Error - No Passphrase".
 //   - Two entries that differ: the same refusal, and a line on standard error that says so; it
 //     is not asked again.

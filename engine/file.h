@@ -59,6 +59,9 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
 // one or a dangling link, that belongs to this user.
 bool MayReplace(const char* path);
 
+// Whether anything at all, a dangling link included, has the name `path`.
+bool NameTaken(const char* path);
+
 // Creates the private temporary file that is to replace `path`, in the same folder, named after
 // it (".name.part-" and six random characters) so a user recognises one left by a killed job.
 // Its path goes to `part`. kNoFile when it cannot be created.

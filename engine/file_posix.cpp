@@ -135,6 +135,11 @@ bool MayReplace(const char* path) {
   return existing.st_uid == geteuid();
 }
 
+bool NameTaken(const char* path) {
+  struct stat existing;
+  return lstat(path, &existing) == 0;
+}
+
 FileHandle CreatePartFile(const char* path, char* part, size_t partCapacity) {
   const char* slash = strrchr(path, '/');
   const size_t folderLength = slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;

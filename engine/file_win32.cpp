@@ -228,6 +228,10 @@ CreateResult CreateOutputFile(const char* path, Disposition disposition, bool se
   return CreateResult::Created;
 }
 
+bool NameTaken(const char* path) {
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool MayReplace(const char* path) {
   HANDLE handle = OpenToLookAt(path);
   if (handle == INVALID_HANDLE_VALUE) {

@@ -97,6 +97,14 @@ bool OpenJobInput(CipherJob& job) {
   return true;
 }
 
+bool CheckOutputName(CipherJob& job) {
+  if (!MayReplace(job.outputPath))
+    return Fail(job, JobStatus::OutputUnwritable, FaultFile::Output, errno);
+  if (job.disposition == Disposition::CreateNew && NameTaken(job.outputPath))
+    return Fail(job, JobStatus::OutputUnwritable, FaultFile::Output, EEXIST);
+  return true;
+}
+
 bool PrepareJobFiles(CipherJob& job) {
   job.input = kNoFile;
   job.output = kNoFile;

@@ -127,6 +127,11 @@ void ResetJobRunState(CipherJob& job);
 // left open.
 bool OpenJobInput(CipherJob& job);
 
+// The refusals of the output's name that need nothing created (an existing name without
+// Overwrite, a folder, device or another user's file there), as PrepareJobFiles would make them.
+// A caller that must ask something first uses it to refuse early; PrepareJobFiles still decides.
+bool CheckOutputName(CipherJob& job);
+
 // Opens the input (unless PRNG), applies the size rules, refuses an output that is the input,
 // creates the output (a temporary file beside an existing one it is to replace), tests the free
 // space, truncates, computes BlocksPerPercent and resets the run state. On failure: false,

@@ -423,6 +423,7 @@ TEST_F(Cli, AMissingPassphraseIsAskedOnTheTerminal) {
       {{"Praxel", "E", "in", "other"}, {"s3\x03"}, 128 + SIGINT, 0, false},
       {{"Praxel", "D", "missing", "other"}, {}, 15, 0, true},  // refused before asking
       {{"Praxel", "E", "in", "./in"}, {}, 12, 0, true},
+      {{"Praxel", "E", "in", "sealed"}, {}, 21, 0, true},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(::testing::PrintToString(row.typed));
