@@ -98,10 +98,13 @@ const char* JobFaultReason(const engine::CipherJob& job) {
   return FaultCodeReason(job);
 }
 
+const char* JobFaultPath(const engine::CipherJob& job) {
+  return job.faultFile == engine::FaultFile::Input ? job.inputPath : job.outputPath;
+}
+
 void ReportJobFault(const engine::CipherJob& job) {
   const char* reason = JobFaultReason(job);
-  if (reason == nullptr) return;
-  ReportFault(job.faultFile == engine::FaultFile::Input ? job.inputPath : job.outputPath, reason);
+  if (reason != nullptr) ReportFault(JobFaultPath(job), reason);
 }
 
 void ReportFault(const char* path, const char* reason) {

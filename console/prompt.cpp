@@ -30,7 +30,7 @@ ParseResult EarlyRefusal(const engine::CipherJob& job) {
                       engine::ConsoleStatusText(job.status, engine::StatusContext::Sealed),
                       ConsoleFunction::Praxel};
   refused.faultReason = JobFaultReason(job);
-  refused.faultPath = job.faultFile == engine::FaultFile::Input ? job.inputPath : job.outputPath;
+  refused.faultPath = JobFaultPath(job);
   return refused;
 }
 
